@@ -1,0 +1,83 @@
+// Plain, synchronous file operations: the small platform layer that the pack
+// writer, the list file reader and extraction use. One implementation file per
+// platform; callers see only this interface.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kestrum {
+
+// An open file that closes itself. Move-only.
+class File {
+ public:
+  File() = default;
+  explicit File(std::intptr_t handle) : handle_(handle) {}
+  File(File&& other) noexcept : handle_(other.Release()) {}
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { Close(); }
+
+  bool valid() const { return handle_ != kInvalid; }
+  explicit operator bool() const { return valid(); }
+  std::intptr_t handle() const { return handle_; }
+  std::intptr_t Release();
+  // Returns false when the platform reports an error on close.
+  bool Close();
+
+  static constexpr std::intptr_t kInvalid = -1;
+
+ private:
+  std::intptr_t handle_ = kInvalid;
+};
+
+enum class AccessHint { kNormal, kSequential };
+
+// Opens an existing regular file for reading, shared for reading. Anything
+// that is not a regular file (a directory, a device, a FIFO) fails, and
+// opening never blocks on it.
+File OpenRegularForReading(const std::string& path, AccessHint hint = AccessHint::kNormal);
+
+// Opens any existing file for reading (a FIFO or a pipe included).
+File OpenForReading(const std::string& path);
+
+// Creates a new file for writing; fails if something exists at the path.
+// The file gets the usual permissions for new files.
+File CreateExclusive(const std::string& path, AccessHint hint = AccessHint::kNormal);
+
+// Creates or truncates a file for writing.
+File CreateOrTruncate(const std::string& path);
+
+// The file's length in bytes, or nothing on error.
+std::optional<std::uint64_t> FileLength(const File& file);
+
+// Reads until the span is full or the end of the file. Returns the number of
+// bytes read, or nothing on an error.
+std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> out);
+
+// Writes the whole span at the current position (or at offset); false on an
+// error or a short write that cannot make progress (a full disk).
+bool WriteFully(const File& file, std::span<const std::uint8_t> data);
+bool WriteFullyAt(const File& file, std::uint64_t offset, std::span<const std::uint8_t> data);
+
+// Gives the file the length, reserving real disk space where the file system
+// can (so that a full disk shows here and not in a later write), else by
+// setting the end of the file. True when the file now has exactly that length.
+bool ReserveLength(const File& file, std::uint64_t length);
+
+// Creates a new, uniquely named hidden file in the directory of `target`, for
+// output that is renamed over the target once complete. Sets temp_path.
+File CreateTemporaryBeside(const std::string& target, std::string& temp_path);
+
+bool RemoveFile(const std::string& path);
+// Replaces `to` with `from` in one step.
+bool RenameReplacing(const std::string& from, const std::string& to);
+bool IsDirectory(const std::string& path);
+// Creates one directory level; false if it could not be created (including
+// when it already exists).
+bool CreateDirectoryLevel(const std::string& path);
+
+}  // namespace kestrum

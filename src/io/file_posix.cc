@@ -1,0 +1,167 @@
+// POSIX implementation of the plain file layer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "io/file.h"
+
+namespace kestrum {
+namespace {
+
+int Fd(const File& file) { return static_cast<int>(file.handle()); }
+
+void AdviseSequential(int fd) {
+#ifdef POSIX_FADV_SEQUENTIAL
+  (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#else
+  (void)fd;
+#endif
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.Release();
+  }
+  return *this;
+}
+
+std::intptr_t File::Release() {
+  const std::intptr_t h = handle_;
+  handle_ = kInvalid;
+  return h;
+}
+
+bool File::Close() {
+  if (!valid()) return true;
+  const int fd = static_cast<int>(Release());
+  return ::close(fd) == 0;
+}
+
+File OpenRegularForReading(const std::string& path, AccessHint hint) {
+  // O_NONBLOCK so that a FIFO at the path cannot make the open wait for a
+  // writer; it has no effect on regular files.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return File();
+  File file(fd);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return File();
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (hint == AccessHint::kSequential) AdviseSequential(fd);
+  return file;
+}
+
+File OpenForReading(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  return fd < 0 ? File() : File(fd);
+}
+
+File CreateExclusive(const std::string& path, AccessHint hint) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return File();
+  if (hint == AccessHint::kSequential) AdviseSequential(fd);
+  return File(fd);
+}
+
+File CreateOrTruncate(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+  return fd < 0 ? File() : File(fd);
+}
+
+std::optional<std::uint64_t> FileLength(const File& file) {
+  struct stat st;
+  if (!file.valid() || ::fstat(Fd(file), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t got = ::read(Fd(file), out.data() + done, out.size() - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+bool WriteFully(const File& file, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t put = ::write(Fd(file), data.data() + done, data.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool WriteFullyAt(const File& file, std::uint64_t offset, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t put = ::pwrite(Fd(file), data.data() + done, data.size() - done,
+                                 static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool ReserveLength(const File& file, std::uint64_t length) {
+  const int fd = Fd(file);
+  if (length > 0 && ::fallocate(fd, 0, 0, static_cast<off_t>(length)) != 0) {
+    // ENOSPC and EFBIG are real failures; any other error means the file
+    // system cannot reserve space, and the length is set the plain way below.
+    if (errno == ENOSPC || errno == EFBIG) return false;
+  }
+  if (::ftruncate(fd, static_cast<off_t>(length)) != 0) return false;
+  const std::optional<std::uint64_t> now = FileLength(file);
+  return now && *now == length;
+}
+
+File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
+  const std::size_t slash = target.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, ".kestrum-%ld-%u.tmp", static_cast<long>(::getpid()), counter++);
+    temp_path = dir + name;
+    File file = CreateExclusive(temp_path, AccessHint::kSequential);
+    if (file) return file;
+    if (errno != EEXIST) break;
+  }
+  temp_path.clear();
+  return File();
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectoryLevel(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+}  // namespace kestrum

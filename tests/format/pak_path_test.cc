@@ -1,0 +1,30 @@
+#include "format/pak_path.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrum {
+namespace {
+
+TEST(PakPath, NormalisationFoldsAsciiAndSlashesOnly) {
+  std::string path = "Data/Sub/File.TXT";
+  NormalizePakPath(path);
+  EXPECT_EQ(path, "data\\sub\\file.txt");
+  std::string high = "\xC4\xD6/Z@[`{";
+  NormalizePakPath(high);
+  EXPECT_EQ(high, "\xC4\xD6\\z@[`{");
+}
+
+TEST(PakPath, NameHashValues) {
+  EXPECT_EQ(NameHash(""), 0);
+  EXPECT_EQ(NameHash("abc"), 30818);
+  EXPECT_EQ(NameHash("a~"), NameHash("b_"));
+  EXPECT_EQ(NameHash("x.txt"), 45050);
+  EXPECT_EQ(NameHash("hrlbx.txt"), 45050);
+  // Bytes from 0x80 up count as 128..255, not as negative chars.
+  EXPECT_EQ(NameHash("\xFF"), 255);
+  EXPECT_EQ(NameHash("data\\a.txt"), 0x74B1);
+  EXPECT_EQ(NameHash("data\\sub\\c.txt"), 0x3417);
+}
+
+}  // namespace
+}  // namespace kestrum

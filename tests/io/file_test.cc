@@ -1,0 +1,55 @@
+#include "io/file.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace kestrum {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(File, RegularOpenRejectsDirectoriesFifosAndMissingFilesWithoutBlocking) {
+  TempDir dir;
+  WriteFile(dir / "plain", "abc");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(OpenRegularForReading(dir / "plain").valid());
+  EXPECT_FALSE(OpenRegularForReading(dir.path()).valid());
+  EXPECT_FALSE(OpenRegularForReading(dir / "fifo").valid());  // would hang if it waited
+  EXPECT_FALSE(OpenRegularForReading(dir / "missing").valid());
+}
+
+TEST(File, ReadFullyStopsAtTheEndAndReportsTheCount) {
+  TempDir dir;
+  WriteFile(dir / "f", "hello");
+  File f = OpenRegularForReading(dir / "f");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(FileLength(f), 5u);
+  std::uint8_t buf[8] = {};
+  EXPECT_EQ(ReadFully(f, buf), 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "hello");
+  EXPECT_EQ(ReadFully(f, buf), 0u);
+}
+
+TEST(File, ReserveLengthGivesTheExactLength) {
+  TempDir dir;
+  File f = CreateOrTruncate(dir / "out");
+  ASSERT_TRUE(f);
+  EXPECT_TRUE(ReserveLength(f, 12288));
+  EXPECT_EQ(FileLength(f), 12288u);
+  EXPECT_TRUE(ReserveLength(f, 4096));  // shrinking works too
+  EXPECT_EQ(FileLength(f), 4096u);
+}
+
+TEST(File, CreateExclusiveRefusesAnExistingPath) {
+  TempDir dir;
+  WriteFile(dir / "taken", "x");
+  EXPECT_FALSE(CreateExclusive(dir / "taken").valid());
+  EXPECT_TRUE(CreateExclusive(dir / "free").valid());
+}
+
+}  // namespace
+}  // namespace kestrum
