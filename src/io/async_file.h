@@ -1,0 +1,107 @@
+// Overlapped file transfers: positional reads and writes that are started now
+// and collected later, each on its own numbered transfer channel of the file.
+//
+// A channel carries at most one transfer at a time. Its completion can be
+// awaited on its own, whatever the other channels are doing, and "still in
+// progress" is a real state that can be asked about without waiting. Closing
+// the file (or destroying it) first cancels and collects every outstanding
+// transfer, so no transfer can write into a buffer after the file is gone; the
+// caller's buffers must simply outlive the AsyncFile.
+//
+// One implementation file per platform. Where the platform's asynchronous
+// service cannot be set up, a file falls back, silently, to synchronous
+// positional transfers that complete at once; callers see the same interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "io/file.h"
+
+namespace kestrum {
+
+enum class TransferStart {
+  kCompleted,  // finished before the call returned; the result is ready
+  kPending,    // still in progress; await it
+  kFailed,     // could not be started, or failed at once
+};
+
+struct TransferOutcome {
+  bool ok = true;          // false: the transfer failed or was cancelled
+  std::uint32_t bytes = 0; // bytes transferred; a read that hit the end of the file is short
+};
+
+enum class AsyncBackend {
+  kQueued,     // the platform's asynchronous service
+  kImmediate,  // synchronous positional transfers that complete at once
+};
+
+struct AsyncQueue;  // platform state behind an AsyncFile
+
+class AsyncFile {
+ public:
+  AsyncFile();
+  AsyncFile(AsyncFile&&) noexcept;
+  AsyncFile& operator=(AsyncFile&&) noexcept;
+  AsyncFile(const AsyncFile&) = delete;
+  AsyncFile& operator=(const AsyncFile&) = delete;
+  ~AsyncFile();
+
+  bool valid() const { return file_.valid(); }
+  explicit operator bool() const { return valid(); }
+  const File& file() const { return file_; }
+
+  // Cancels and collects every outstanding transfer, then closes the file.
+  void Close();
+
+ private:
+  friend AsyncFile MakeAsyncFile(File file, int channels);
+  friend AsyncQueue& QueueOf(AsyncFile& file);
+  friend const AsyncQueue& QueueOf(const AsyncFile& file);
+
+  File file_;
+  std::unique_ptr<AsyncQueue> queue_;
+};
+
+// Takes over an open file and gives it `channels` transfer channels
+// (numbered 0 to channels - 1). An invalid file gives an invalid AsyncFile.
+AsyncFile MakeAsyncFile(File file, int channels);
+
+// A pakfile or a finished cache copy: an existing regular file, for reading,
+// with the sequential-access hint.
+AsyncFile OpenAsyncForReading(const std::string& path, int channels);
+// A new cache copy: created or truncated, for writing.
+AsyncFile CreateAsyncForWriting(const std::string& path, int channels);
+
+AsyncBackend BackendOf(const AsyncFile& file);
+
+// Starts a read of buffer.size() bytes at offset into the buffer, or a write
+// of data at offset. The buffer must stay alive and untouched until the
+// transfer has been collected. A channel that still carries a transfer is
+// collected first (its outcome is dropped). Reads stop early only at the end
+// of the file; writes complete in full or fail.
+TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset,
+                        std::span<std::uint8_t> buffer);
+TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset,
+                         std::span<const std::uint8_t> data);
+
+// True while the channel's transfer has not completed. Never waits.
+bool TransferInProgress(AsyncFile& file, int channel);
+
+// Waits for the channel's transfer and returns its outcome. For a channel
+// whose transfer is already complete it returns at once, as often as asked;
+// a channel that never carried a transfer reports ok with 0 bytes.
+TransferOutcome AwaitTransfer(AsyncFile& file, int channel);
+
+// Cancels the file's outstanding transfers. Each cancelled channel completes
+// as failed (or with its real outcome, when it finished first); collect them
+// with AwaitTransfer.
+void CancelTransfers(AsyncFile& file);
+
+// A test-only switch: files made after it is set use the immediate back end.
+void ForceImmediateBackendForTesting(bool force);
+
+}  // namespace kestrum

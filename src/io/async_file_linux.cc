@@ -1,0 +1,277 @@
+// Linux back end of the overlapped transfers: one io_uring per file, each
+// channel's transfer one request whose completion carries the channel's
+// address. Where no ring can be set up (an old kernel, a sysctl or seccomp
+// policy), the file uses pread/pwrite instead, which complete at once.
+#include <liburing.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "io/async_file.h"
+
+namespace kestrum {
+namespace {
+
+enum class ChannelState : std::uint8_t { kIdle, kInFlight, kDone, kFailed };
+
+struct Channel {
+  ChannelState state = ChannelState::kIdle;
+  bool is_write = false;
+  std::uint8_t* data = nullptr;
+  std::uint64_t offset = 0;
+  std::uint32_t length = 0;
+  std::uint32_t done = 0;
+};
+
+bool force_immediate = false;
+
+}  // namespace
+
+struct AsyncQueue {
+  AsyncQueue(int descriptor, int channel_count)
+      : fd(descriptor), channels(static_cast<std::size_t>(channel_count)) {}
+  AsyncQueue(const AsyncQueue&) = delete;
+  AsyncQueue& operator=(const AsyncQueue&) = delete;
+  ~AsyncQueue() {
+    if (backend == AsyncBackend::kQueued) io_uring_queue_exit(&ring);
+  }
+
+  AsyncBackend backend = AsyncBackend::kImmediate;
+  int fd = -1;
+  io_uring ring{};
+  // Set by CancelTransfers until the next transfer starts: partial
+  // completions are then not continued.
+  bool cancelling = false;
+  // Partial reads of a regular file are continued, so that only the end of
+  // the file makes a read short; on a pipe a partial read is the result.
+  bool regular = true;
+  // Allocated once; completions point into it, so it is never resized.
+  std::vector<Channel> channels;
+};
+
+namespace {
+
+// Synchronous transfer for the immediate back end.
+void RunNow(const AsyncQueue& queue, Channel& ch) {
+  ch.state = ChannelState::kDone;
+  while (ch.done < ch.length) {
+    const std::size_t want = ch.length - ch.done;
+    const off_t at = static_cast<off_t>(ch.offset + ch.done);
+    const ssize_t got = ch.is_write ? ::pwrite(queue.fd, ch.data + ch.done, want, at)
+                                    : ::pread(queue.fd, ch.data + ch.done, want, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || (got == 0 && ch.is_write)) {
+      ch.state = ChannelState::kFailed;  // a write that cannot make progress fails too
+      return;
+    }
+    ch.done += static_cast<std::uint32_t>(got);
+    if (got == 0 || (!ch.is_write && !queue.regular)) return;  // end of file, or a pipe's share
+  }
+}
+
+void SubmitQueued(AsyncQueue& queue) {
+  // Requests that cannot be submitted now stay in the ring and go with the
+  // next submit-and-wait.
+  while (io_uring_submit(&queue.ring) == -EINTR) {
+  }
+}
+
+// Queues what is left of the channel's transfer.
+void QueueRest(AsyncQueue& queue, Channel& ch) {
+  io_uring_sqe* sqe = io_uring_get_sqe(&queue.ring);
+  if (sqe == nullptr) {
+    SubmitQueued(queue);
+    sqe = io_uring_get_sqe(&queue.ring);
+  }
+  if (sqe == nullptr) {
+    ch.state = ChannelState::kFailed;
+    return;
+  }
+  const std::uint32_t rest = ch.length - ch.done;
+  const std::uint64_t at = ch.offset + ch.done;
+  if (ch.is_write) {
+    io_uring_prep_write(sqe, queue.fd, ch.data + ch.done, rest, at);
+  } else {
+    io_uring_prep_read(sqe, queue.fd, ch.data + ch.done, rest, at);
+  }
+  io_uring_sqe_set_data(sqe, &ch);
+  ch.state = ChannelState::kInFlight;
+  SubmitQueued(queue);
+}
+
+void HandleCompletion(AsyncQueue& queue, io_uring_cqe* cqe) {
+  auto* ch = static_cast<Channel*>(io_uring_cqe_get_data(cqe));
+  const int res = cqe->res;
+  io_uring_cqe_seen(&queue.ring, cqe);
+  if (ch == nullptr) return;  // a cancel request's own completion
+  if (res < 0) {
+    if ((res == -EINTR || res == -EAGAIN) && !queue.cancelling) {
+      QueueRest(queue, *ch);
+    } else {
+      ch->state = ChannelState::kFailed;
+    }
+    return;
+  }
+  if (res == 0) {
+    ch->state = ch->is_write ? ChannelState::kFailed : ChannelState::kDone;
+    return;
+  }
+  ch->done += static_cast<std::uint32_t>(res);
+  if (ch->done < ch->length && !queue.cancelling && (ch->is_write || queue.regular)) {
+    // A partial transfer: continue with the rest, so that a read is short
+    // only at the end of the file, as with pread.
+    QueueRest(queue, *ch);
+    return;
+  }
+  ch->state = (ch->is_write && ch->done < ch->length) ? ChannelState::kFailed : ChannelState::kDone;
+}
+
+void ReapReady(AsyncQueue& queue) {
+  io_uring_cqe* cqe = nullptr;
+  while (io_uring_peek_cqe(&queue.ring, &cqe) == 0) HandleCompletion(queue, cqe);
+}
+
+void WaitFor(AsyncQueue& queue, Channel& ch) {
+  while (ch.state == ChannelState::kInFlight) {
+    ReapReady(queue);
+    if (ch.state != ChannelState::kInFlight) return;
+    const int res = io_uring_submit_and_wait(&queue.ring, 1);
+    if (res < 0 && res != -EINTR && res != -EAGAIN && res != -EBUSY) {
+      // The ring itself has broken down; nothing more will complete.
+      ch.state = ChannelState::kFailed;
+      return;
+    }
+  }
+}
+
+Channel* ChannelAt(AsyncQueue& queue, int channel) {
+  if (channel < 0 || static_cast<std::size_t>(channel) >= queue.channels.size()) return nullptr;
+  return &queue.channels[static_cast<std::size_t>(channel)];
+}
+
+TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uint8_t* data,
+                    std::size_t length, bool is_write) {
+  if (!file.valid()) return TransferStart::kFailed;
+  AsyncQueue& queue = QueueOf(file);
+  Channel* ch = ChannelAt(queue, channel);
+  if (ch == nullptr || length > 0xFFFFFFFFu) return TransferStart::kFailed;
+  if (ch->state == ChannelState::kInFlight) WaitFor(queue, *ch);
+  queue.cancelling = false;
+  *ch = Channel{ChannelState::kDone, is_write, data, offset, static_cast<std::uint32_t>(length), 0};
+  if (length > 0) {
+    if (queue.backend == AsyncBackend::kImmediate) {
+      RunNow(queue, *ch);
+    } else {
+      QueueRest(queue, *ch);
+      ReapReady(queue);
+    }
+  }
+  switch (ch->state) {
+    case ChannelState::kInFlight: return TransferStart::kPending;
+    case ChannelState::kFailed: return TransferStart::kFailed;
+    default: return TransferStart::kCompleted;
+  }
+}
+
+}  // namespace
+
+AsyncQueue& QueueOf(AsyncFile& file) { return *file.queue_; }
+const AsyncQueue& QueueOf(const AsyncFile& file) { return *file.queue_; }
+
+AsyncFile::AsyncFile() = default;
+AsyncFile::AsyncFile(AsyncFile&&) noexcept = default;
+
+AsyncFile& AsyncFile::operator=(AsyncFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    file_ = std::move(other.file_);
+    queue_ = std::move(other.queue_);
+  }
+  return *this;
+}
+
+AsyncFile::~AsyncFile() { Close(); }
+
+void AsyncFile::Close() {
+  if (queue_) {
+    CancelTransfers(*this);
+    for (Channel& ch : queue_->channels) {
+      if (ch.state == ChannelState::kInFlight) WaitFor(*queue_, ch);
+    }
+    queue_.reset();
+  }
+  file_.Close();
+}
+
+AsyncFile MakeAsyncFile(File file, int channels) {
+  AsyncFile result;
+  if (!file.valid() || channels < 1) return result;
+  auto queue = std::make_unique<AsyncQueue>(static_cast<int>(file.handle()), channels);
+  struct stat st;
+  queue->regular = ::fstat(queue->fd, &st) == 0 && S_ISREG(st.st_mode);
+  // Room for every channel's transfer and a cancel request for each.
+  const unsigned entries = static_cast<unsigned>(2 * channels + 2);
+  if (!force_immediate && io_uring_queue_init(entries, &queue->ring, 0) == 0) {
+    queue->backend = AsyncBackend::kQueued;
+  }
+  result.file_ = std::move(file);
+  result.queue_ = std::move(queue);
+  return result;
+}
+
+AsyncBackend BackendOf(const AsyncFile& file) {
+  return file.valid() ? QueueOf(file).backend : AsyncBackend::kImmediate;
+}
+
+TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset,
+                        std::span<std::uint8_t> buffer) {
+  return Start(file, channel, offset, buffer.data(), buffer.size(), false);
+}
+
+TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset,
+                         std::span<const std::uint8_t> data) {
+  // The write only reads from the buffer; the channel record is shared with reads.
+  return Start(file, channel, offset, const_cast<std::uint8_t*>(data.data()), data.size(), true);
+}
+
+bool TransferInProgress(AsyncFile& file, int channel) {
+  if (!file.valid()) return false;
+  AsyncQueue& queue = QueueOf(file);
+  Channel* ch = ChannelAt(queue, channel);
+  if (ch == nullptr || ch->state != ChannelState::kInFlight) return false;
+  ReapReady(queue);
+  return ch->state == ChannelState::kInFlight;
+}
+
+TransferOutcome AwaitTransfer(AsyncFile& file, int channel) {
+  if (!file.valid()) return {false, 0};
+  AsyncQueue& queue = QueueOf(file);
+  Channel* ch = ChannelAt(queue, channel);
+  if (ch == nullptr) return {false, 0};
+  WaitFor(queue, *ch);
+  return {ch->state != ChannelState::kFailed, ch->done};
+}
+
+void CancelTransfers(AsyncFile& file) {
+  if (!file.valid()) return;
+  AsyncQueue& queue = QueueOf(file);
+  if (queue.backend == AsyncBackend::kImmediate) return;
+  ReapReady(queue);
+  queue.cancelling = true;
+  bool queued = false;
+  for (Channel& ch : queue.channels) {
+    if (ch.state != ChannelState::kInFlight) continue;
+    io_uring_sqe* sqe = io_uring_get_sqe(&queue.ring);
+    if (sqe == nullptr) break;  // cannot happen: the ring has room for a cancel per channel
+    io_uring_prep_cancel(sqe, &ch, 0);
+    io_uring_sqe_set_data(sqe, nullptr);
+    queued = true;
+  }
+  if (queued) SubmitQueued(queue);
+}
+
+void ForceImmediateBackendForTesting(bool force) { force_immediate = force; }
+
+}  // namespace kestrum

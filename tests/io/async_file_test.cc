@@ -1,0 +1,176 @@
+#include "io/async_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "io/backend_param.h"
+#include "support/temp_dir.h"
+
+namespace kestrum {
+namespace {
+
+using testing::BackendTest;
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+std::string AsText(const std::vector<std::uint8_t>& bytes, std::size_t count) {
+  return std::string(reinterpret_cast<const char*>(bytes.data()), count);
+}
+
+class AsyncFileTest : public BackendTest {};
+
+TEST_P(AsyncFileTest, ReadsArePositionalAndShortOnlyAtTheEnd) {
+  TempDir dir;
+  const std::string content = Pattern(300000);
+  WriteFile(dir / "f", content);
+  AsyncFile file = OpenAsyncForReading(dir / "f", 2);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(BackendOf(file), GetParam());
+
+  std::vector<std::uint8_t> buf(200000);
+  ASSERT_NE(StartRead(file, 0, 4096, buf), TransferStart::kFailed);
+  TransferOutcome got = AwaitTransfer(file, 0);
+  EXPECT_TRUE(got.ok);
+  ASSERT_EQ(got.bytes, 200000u);
+  EXPECT_EQ(AsText(buf, got.bytes), content.substr(4096, 200000));
+
+  ASSERT_NE(StartRead(file, 1, 250000, buf), TransferStart::kFailed);
+  got = AwaitTransfer(file, 1);
+  EXPECT_TRUE(got.ok);
+  ASSERT_EQ(got.bytes, 50000u);
+  EXPECT_EQ(AsText(buf, got.bytes), content.substr(250000));
+
+  ASSERT_NE(StartRead(file, 1, 400000, buf), TransferStart::kFailed);
+  got = AwaitTransfer(file, 1);
+  EXPECT_TRUE(got.ok);
+  EXPECT_EQ(got.bytes, 0u);
+}
+
+TEST_P(AsyncFileTest, EachChannelIsCollectedOnItsOwnInAnyOrder) {
+  TempDir dir;
+  const std::string content = Pattern(1 << 20);
+  WriteFile(dir / "f", content);
+  AsyncFile file = OpenAsyncForReading(dir / "f", 3);
+  ASSERT_TRUE(file);
+  std::vector<std::vector<std::uint8_t>> bufs(3, std::vector<std::uint8_t>(65536));
+  for (int c = 0; c < 3; ++c) {
+    ASSERT_NE(StartRead(file, c, static_cast<std::uint64_t>(c) * 300000, bufs[c]),
+              TransferStart::kFailed);
+  }
+  for (int c = 2; c >= 0; --c) {
+    const TransferOutcome got = AwaitTransfer(file, c);
+    ASSERT_TRUE(got.ok);
+    ASSERT_EQ(got.bytes, 65536u);
+    EXPECT_EQ(AsText(bufs[c], 65536), content.substr(static_cast<std::size_t>(c) * 300000, 65536));
+    EXPECT_FALSE(TransferInProgress(file, c));
+    // A completed transfer reports the same outcome again without waiting.
+    EXPECT_EQ(AwaitTransfer(file, c).bytes, 65536u);
+  }
+  // Out-of-range channels fail instead of touching anything.
+  EXPECT_EQ(StartRead(file, 3, 0, bufs[0]), TransferStart::kFailed);
+  EXPECT_FALSE(AwaitTransfer(file, -1).ok);
+}
+
+TEST_P(AsyncFileTest, WritesLandAtTheirOffsets) {
+  TempDir dir;
+  const std::string path = dir / "out";
+  const std::string a = Pattern(70000), b = Pattern(5000);
+  {
+    AsyncFile file = CreateAsyncForWriting(path, 2);
+    ASSERT_TRUE(file);
+    const std::vector<std::uint8_t> abytes(a.begin(), a.end()), bbytes(b.begin(), b.end());
+    ASSERT_NE(StartWrite(file, 0, 0, abytes), TransferStart::kFailed);
+    ASSERT_NE(StartWrite(file, 1, 80000, bbytes), TransferStart::kFailed);
+    EXPECT_TRUE(AwaitTransfer(file, 1).ok);
+    const TransferOutcome first = AwaitTransfer(file, 0);
+    EXPECT_TRUE(first.ok);
+    EXPECT_EQ(first.bytes, 70000u);
+  }
+  const std::string written = ReadFileBytes(path);
+  ASSERT_EQ(written.size(), 85000u);
+  EXPECT_EQ(written.substr(0, 70000), a);
+  EXPECT_EQ(written.substr(70000, 10000), std::string(10000, '\0'));
+  EXPECT_EQ(written.substr(80000), b);
+}
+
+TEST_P(AsyncFileTest, FailuresAreReportedNotHidden) {
+  TempDir dir;
+  std::vector<std::uint8_t> buf(4096, 1);
+  // Reading a directory fails.
+  AsyncFile directory = MakeAsyncFile(File(::open(dir.path().c_str(), O_RDONLY | O_CLOEXEC)), 1);
+  ASSERT_TRUE(directory);
+  const TransferStart started = StartRead(directory, 0, 0, buf);
+  EXPECT_TRUE(started == TransferStart::kFailed || !AwaitTransfer(directory, 0).ok);
+  // Writing through a read-only descriptor fails.
+  WriteFile(dir / "ro", "abc");
+  AsyncFile read_only = OpenAsyncForReading(dir / "ro", 1);
+  ASSERT_TRUE(read_only);
+  const TransferStart wrote = StartWrite(read_only, 0, 0, buf);
+  EXPECT_TRUE(wrote == TransferStart::kFailed || !AwaitTransfer(read_only, 0).ok);
+  // Opening what is not there, or not a regular file, gives no file.
+  EXPECT_FALSE(OpenAsyncForReading(dir / "missing", 2));
+  EXPECT_FALSE(OpenAsyncForReading(dir.path(), 2));
+}
+
+KESTRUM_INSTANTIATE_FOR_BACKENDS(AsyncFileTest);
+
+// A pipe with no writer activity keeps a read outstanding for as long as we
+// like, which shows the queued back end's pending state and cancellation.
+class QueuedPipeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::QueuedBackendAvailable()) GTEST_SKIP() << "no io_uring here";
+    ASSERT_EQ(::pipe(fds_), 0);
+    reader_ = MakeAsyncFile(File(fds_[0]), 2);
+    writer_ = File(fds_[1]);
+  }
+  int fds_[2] = {-1, -1};
+  AsyncFile reader_;
+  File writer_;
+};
+
+TEST_F(QueuedPipeTest, AReadStaysPendingUntilItsBytesArrive) {
+  std::vector<std::uint8_t> buf(16);
+  ASSERT_EQ(StartRead(reader_, 0, 0, buf), TransferStart::kPending);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(TransferInProgress(reader_, 0));
+  EXPECT_FALSE(TransferInProgress(reader_, 1));  // an idle channel is not pending
+  ASSERT_EQ(::write(static_cast<int>(writer_.handle()), "hello", 5), 5);
+  const TransferOutcome got = AwaitTransfer(reader_, 0);
+  EXPECT_TRUE(got.ok);
+  ASSERT_EQ(got.bytes, 5u);
+  EXPECT_EQ(AsText(buf, 5), "hello");
+}
+
+TEST_F(QueuedPipeTest, CancellationEndsOutstandingReadsAndCloseDoesNotHang) {
+  std::vector<std::uint8_t> a(16), b(16);
+  ASSERT_EQ(StartRead(reader_, 0, 0, a), TransferStart::kPending);
+  ASSERT_EQ(StartRead(reader_, 1, 0, b), TransferStart::kPending);
+  CancelTransfers(reader_);
+  EXPECT_FALSE(AwaitTransfer(reader_, 0).ok);
+  EXPECT_FALSE(AwaitTransfer(reader_, 1).ok);
+  // The channel is usable again after a cancellation.
+  ASSERT_EQ(StartRead(reader_, 0, 0, a), TransferStart::kPending);
+  ASSERT_EQ(::write(static_cast<int>(writer_.handle()), "xy", 2), 2);
+  EXPECT_EQ(AwaitTransfer(reader_, 0).bytes, 2u);
+  // Closing with a read outstanding collects it first.
+  ASSERT_EQ(StartRead(reader_, 1, 0, b), TransferStart::kPending);
+  reader_.Close();
+  EXPECT_FALSE(reader_);
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,38 @@
+// Runs a test suite once per overlapped-transfer back end. The queued back
+// end is skipped where the machine cannot set it up.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "io/async_file.h"
+
+namespace kestrum::testing {
+
+inline bool QueuedBackendAvailable() {
+  return BackendOf(MakeAsyncFile(OpenForReading("/dev/null"), 1)) == AsyncBackend::kQueued;
+}
+
+class BackendTest : public ::testing::TestWithParam<AsyncBackend> {
+ protected:
+  void SetUp() override {
+    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
+    if (GetParam() == AsyncBackend::kQueued && !QueuedBackendAvailable()) {
+      GTEST_SKIP() << "no asynchronous I/O service on this machine";
+    }
+  }
+  void TearDown() override { ForceImmediateBackendForTesting(false); }
+};
+
+inline std::string BackendName(const ::testing::TestParamInfo<AsyncBackend>& info) {
+  return info.param == AsyncBackend::kQueued ? "Queued" : "Immediate";
+}
+
+#define KESTRUM_INSTANTIATE_FOR_BACKENDS(suite)                                         \
+  INSTANTIATE_TEST_SUITE_P(Backends, suite,                                             \
+                           ::testing::Values(::kestrum::AsyncBackend::kQueued,          \
+                                             ::kestrum::AsyncBackend::kImmediate),      \
+                           ::kestrum::testing::BackendName)
+
+}  // namespace kestrum::testing
