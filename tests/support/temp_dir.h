@@ -36,7 +36,8 @@ class TempDir {
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
