@@ -60,9 +60,8 @@ std::vector<std::uint8_t> EncodeHeaderRegion(HeaderLayout& layout, const LocaleK
   std::vector<std::uint8_t> image(pool_start + layout.pool.size());
 
   for (std::size_t k = 0; k < n; ++k) {
-    EncodeDirRecord(layout.directory[k],
-                    std::span<std::uint8_t, kDirRecordSize>(image.data() + kFixedHeaderSize + kDirRecordSize * k,
-                                                            kDirRecordSize));
+    EncodeDirRecord(layout.directory[k], std::span<std::uint8_t, kDirRecordSize>(
+                                             image.data() + kFixedHeaderSize + kDirRecordSize * k, kDirRecordSize));
   }
   std::copy(layout.pool.begin(), layout.pool.end(), image.begin() + static_cast<std::ptrdiff_t>(pool_start));
 

@@ -7,9 +7,7 @@
 namespace kestrum {
 namespace {
 
-std::string_view DirectoryPart(const PackEntry& e) {
-  return {e.name, static_cast<std::size_t>(e.split)};
-}
+std::string_view DirectoryPart(const PackEntry& e) { return {e.name, static_cast<std::size_t>(e.split)}; }
 
 bool IsPrefixOf(std::string_view prefix, std::string_view text) {
   return text.size() >= prefix.size() && std::memcmp(text.data(), prefix.data(), prefix.size()) == 0;
@@ -23,8 +21,7 @@ bool IsPrefixOf(std::string_view prefix, std::string_view text) {
 // a run starting at D itself, and the prefix relation nests like a trie; one
 // pass with a stack of ancestors folds the earliest split-order position of
 // every run into its first element.
-RepresentativeIndex::RepresentativeIndex(const EntryTable& table,
-                                         std::span<const std::uint32_t> split_order)
+RepresentativeIndex::RepresentativeIndex(const EntryTable& table, std::span<const std::uint32_t> split_order)
     : representative_of_(table.size(), 0) {
   // Split-order positions of the entries that have a directory part; the
   // split order puts entries without one (split -1) last.
@@ -85,8 +82,7 @@ bool BuildNamePool(EntryTable& table, std::span<const std::uint32_t> hash_order,
 
   for (std::size_t k = 0; k < n; ++k) {
     if (progress != nullptr && k % 128 == 0) {
-      std::fprintf(progress, "Compressing header... %d/%d        \r", static_cast<int>(k + 1),
-                   static_cast<int>(n));
+      std::fprintf(progress, "Compressing header... %d/%d        \r", static_cast<int>(k + 1), static_cast<int>(n));
       std::fflush(progress);
     }
     const PackEntry& e = table[hash_order[k]];

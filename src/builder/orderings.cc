@@ -24,9 +24,8 @@ int CompareSplit(const PackEntry& a, const PackEntry& b) {
 }
 
 void SortHashOrder(const EntryTable& table, std::span<std::uint32_t> indices) {
-  std::sort(indices.begin(), indices.end(), [&table](std::uint32_t x, std::uint32_t y) {
-    return CompareHashOrder(table[x], table[y]) < 0;
-  });
+  std::sort(indices.begin(), indices.end(),
+            [&table](std::uint32_t x, std::uint32_t y) { return CompareHashOrder(table[x], table[y]) < 0; });
 }
 
 void SortSplitOrder(const EntryTable& table, std::span<std::uint32_t> indices) {

@@ -82,14 +82,13 @@ std::optional<std::vector<std::uint32_t>> AcceptEntries(EntryTable& table, std::
     }
     PackEntry& e = table[static_cast<std::size_t>(i)];
     if (e.name_length == 0) continue;
-    const File file = OpenRegularForReading(OpenPath(e, path));
-    const std::optional<std::uint64_t> length = file ? FileLength(file) : std::nullopt;
-    if (!length) {
+    std::uint64_t length = 0;
+    if (!OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &length)) {
       std::fprintf(out, "WARNING file doesn't exist: %s\n", e.name);
       continue;
     }
-    e.size = static_cast<std::uint32_t>(*length);
-    if (*length > kMaxFileSize) {
+    e.size = static_cast<std::uint32_t>(length);
+    if (length > kMaxFileSize) {
       std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", e.name);
       continue;
     }
@@ -114,9 +113,9 @@ bool WriteDataArea(const EntryTable& table, std::span<const std::uint32_t> accep
   for (int k = 0; k < n; ++k) {
     std::fprintf(out, "Packing file... %d/%d        \r", k + 1, n);
     const PackEntry& e = table[accepted[static_cast<std::size_t>(k)]];
-    const File input = OpenRegularForReading(OpenPath(e, path), AccessHint::kSequential);
-    const std::optional<std::uint64_t> length = input ? FileLength(input) : std::nullopt;
-    if (!length || *length != e.size) {
+    std::uint64_t length = 0;
+    const File input = OpenRegularForReading(OpenPath(e, path), AccessHint::kSequential, &length);
+    if (!input || length != e.size) {
       std::fprintf(out, "Input file changed size: '%s'\n", e.name);
       return false;
     }

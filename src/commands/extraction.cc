@@ -48,8 +48,7 @@ struct ExtractState {
   std::string last_parent;
 };
 
-EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state,
-                          std::FILE* out) {
+EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state, std::FILE* out) {
   std::string& fs_path = state.fs_path;
   fs_path.assign(dest).append(entry_path);
   std::replace(fs_path.begin(), fs_path.end(), '\\', '/');

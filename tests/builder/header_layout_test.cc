@@ -102,7 +102,8 @@ TEST(HeaderLayout, RandomListsKeepEveryRule) {
       for (char& c : normalised) c = c == '/' ? '\\' : (c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
       ASSERT_EQ(entry.path, normalised) << "round " << round;
       std::string expected = files[i].data;
-      if (!files[i].masked) for (char& c : expected) c = static_cast<char>(c ^ 0x5A);
+      if (!files[i].masked)
+        for (char& c : expected) c = static_cast<char>(c ^ 0x5A);
       ASSERT_EQ(entry.data, expected) << "round " << round << " file " << i;
     }
   }

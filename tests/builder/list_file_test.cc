@@ -1,8 +1,7 @@
 #include "builder/list_file.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "format/pak_path.h"
 #include "support/temp_dir.h"

@@ -48,7 +48,10 @@ TEST_F(NamePool, SingleNameWithoutDirectory) {
 TEST_F(NamePool, WorkedExampleSharesTheShorterDirectoryInsideTheLonger) {
   Load("data\\a.txt\ndata\\b.txt\ndata\\sub\\c.txt\nreadme\n");
   const NamePoolBuild out = Build();
-  const std::string expected = std::string("\x34\x17txt.c\0bus\\atad\0\x59\xAE" "emdaer\0\x74\xB1txt.a\0\x8C\x32txt.b\0", 42);
+  const std::string expected = std::string(
+      "\x34\x17txt.c\0bus\\atad\0\x59\xAE"
+      "emdaer\0\x74\xB1txt.a\0\x8C\x32txt.b\0",
+      42);
   EXPECT_EQ(out.pool, Bytes(expected));
   const std::vector<std::pair<std::uint32_t, std::uint32_t>> offsets{{0, 8}, {17, 0}, {26, 12}, {34, 12}};
   for (std::size_t k = 0; k < 4; ++k) {
@@ -131,7 +134,8 @@ TEST_F(NamePool, ManyEntriesWithLongSharedPrefixesBuildQuickly) {
   const std::string root(200, 'r');
   std::string lines;
   for (int i = 0; i < 65535; ++i) {
-    lines += root + "\\dir" + std::to_string(i % 4096) + "\\sub" + std::to_string(i % 7) + "\\f" + std::to_string(i) + "\n";
+    lines +=
+        root + "\\dir" + std::to_string(i % 4096) + "\\sub" + std::to_string(i % 7) + "\\f" + std::to_string(i) + "\n";
   }
   Load(lines);
   const NamePoolBuild out = Build();

@@ -1,9 +1,8 @@
 #include "builder/pack_writer.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
@@ -146,12 +145,17 @@ TEST_F(PackWriter, WrittenPakfileDecodesAndHoldsTheFiles) {
   EXPECT_EQ(pak.entries[pak.data_order[1]].data, "\x2a\x36\x3b\x33\x34");  // verbatim, so it reads back XORed
   EXPECT_EQ(pak.entries[pak.data_order[2]].record.size, 0u);
   EXPECT_EQ(pak.entries[pak.data_order[3]].data, "upper");
-  EXPECT_NE(printed.find("Total file size = " + std::to_string(pak.header.header_size + 15) + " (header=" +
-                         std::to_string(pak.header.header_size) + " + data=15)                 \n"),
+  EXPECT_NE(printed.find("Total file size = " + std::to_string(pak.header.header_size + 15) +
+                         " (header=" + std::to_string(pak.header.header_size) + " + data=15)                 \n"),
             std::string::npos);
   struct stat st;
   ASSERT_EQ(::stat("out.pak", &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+  EXPECT_EQ(
+      st.st_mode & 0777, 0666 & ~[] {
+        mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+      }());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "commands/extraction_paths.h"
+
+#include <gtest/gtest.h>
 
 namespace kestrum {
 namespace {

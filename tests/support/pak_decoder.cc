@@ -64,7 +64,7 @@ bool DecodePak(std::span<const std::uint8_t> image, const LocaleKey& key, Decode
   for (std::uint32_t k = 0; k < h.entry_count; ++k) {
     DecodedEntry e;
     e.record = DecodeDirRecord(std::span<const std::uint8_t, kDirRecordSize>(
-        region.data() + kFixedHeaderSize + kDirRecordSize * k, kDirRecordSize));
+        region.data() + kFixedHeaderSize + std::size_t{kDirRecordSize} * k, kDirRecordSize));
     std::string name, dir;
     if (e.record.name_offset + 2 > out.pool.size() || !StringAt(out.pool, e.record.name_offset + 2, name)) {
       return why = "name offset outside the pool", false;

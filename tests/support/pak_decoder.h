@@ -21,8 +21,8 @@ struct DecodedEntry {
 
 struct DecodedPak {
   PakHeader header;
-  std::vector<std::uint8_t> pool;      // unscrambled
-  std::vector<DecodedEntry> entries;   // in directory (hash) order
+  std::vector<std::uint8_t> pool;         // unscrambled
+  std::vector<DecodedEntry> entries;      // in directory (hash) order
   std::vector<std::uint32_t> data_order;  // directory indices along the chain
 };
 
