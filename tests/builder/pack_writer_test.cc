@@ -127,6 +127,35 @@ TEST_F(PackWriter, OversizedFilesAndTotalsAreCaught) {
   EXPECT_FALSE(std::filesystem::exists("big.pak"));
 }
 
+// 65,535 empty files whose names fill the name pool: 52 + 65,535 x 16 + the
+// pool (hash bytes, name, NUL per file) is exactly the largest header, and
+// one name byte more is refused after the total line.
+TEST_F(PackWriter, HeaderRegionLimitIsExact) {
+  constexpr int kFiles = 65535;
+  constexpr int kLonger = 203;  // files with 238-byte names; the rest have 237
+  std::string list;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(0, static_cast<std::size_t>((i < kLonger ? 238 : 237)) - name.size(), 'n');
+    WriteFile(name, "");
+    list += name + "\n";
+  }
+  std::string printed;
+  ASSERT_EQ(Pack(list, "max.pak", printed), 0) << printed.substr(printed.rfind('\r') + 1);
+  EXPECT_NE(printed.find("Total file size = 16777215 (header=16777215 + data=0)"), std::string::npos);
+  EXPECT_EQ(std::filesystem::file_size("max.pak"), 16777216u);
+
+  // One name byte more: the first file gets a longer name.
+  const std::string first = list.substr(0, list.find('\n'));
+  std::filesystem::rename(first, "x" + first);
+  list.insert(0, "x");
+  EXPECT_EQ(Pack(list, "over.pak", printed), 1);
+  EXPECT_EQ(printed.substr(printed.find("Total file size")),
+            "Total file size = 16777216 (header=16777216 + data=0)                 \n"
+            "Pakfile header exceeds 16Mb, please pack less files\n");
+  EXPECT_FALSE(std::filesystem::exists("over.pak"));
+}
+
 TEST_F(PackWriter, WrittenPakfileDecodesAndHoldsTheFiles) {
   WriteFile("Dir/Upper.TXT", "upper");  // opened by the line's own case
   WriteFile("dir/plain.bin", "plain");
