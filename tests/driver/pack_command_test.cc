@@ -1,3 +1,6 @@
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -99,6 +102,29 @@ TEST_F(PackCommand, FailedBuildLeavesTheEarlierPakfileAlone) {
   const auto run = RunTool(dir_.path(), {"--", "-a", "files.txt"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(ReadFileBytes(dir_ / "files.pak"), "an earlier pakfile");
+}
+
+// A small tmpfs stands for a full disk; mounting needs root.
+TEST_F(PackCommand, FullDiskIsCaughtBeforeWritingAndKeepsTheEarlierPakfile) {
+  const std::string mount_point = dir_ / "small";
+  std::filesystem::create_directory(mount_point);
+  if (::geteuid() != 0 || ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "needs root to mount a small tmpfs";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{mount_point};
+
+  WriteFile(dir_ / "big.bin", std::string(1 << 20, 'b'));
+  WriteFile(dir_ / "big.txt", "big.bin\n");
+  WriteFile(mount_point + "/out.pak", "earlier");
+  const auto run = RunTool(dir_.path(), {"--", "-a", "big.txt", "small/out.pak"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.out.find("Can't resize the output file, possibly no disk space\n\n\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Packing file"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(mount_point + "/out.pak"), "earlier");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mount_point), std::filesystem::directory_iterator()), 1);
 }
 
 TEST_F(PackCommand, ListWithoutExtensionGetsPakAppended) {
