@@ -134,7 +134,7 @@ bool WriteDataArea(const EntryTable& table, std::span<const std::uint32_t> accep
 
 }  // namespace
 
-int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out) {
+int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
   if (table.size() > kEntryLimit) {
     std::fprintf(out, "Number of files exceeds 64k, please pack less files\n");
     return 1;
@@ -145,9 +145,10 @@ int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out)
     std::fprintf(out, "There are no files to pack. Empty pakfiles are not allowed!\n");
     return 1;
   }
+  plan.accepted = std::move(*accepted);
 
-  HeaderLayout layout;
-  if (!LayOutHeader(table, *accepted, layout, out)) {
+  HeaderLayout& layout = plan.layout;
+  if (!LayOutHeader(table, plan.accepted, layout, out)) {
     std::fprintf(out, "Fatal error, impossible state!\n");
     return 1;
   }
@@ -157,28 +158,37 @@ int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out)
     std::fprintf(out, "Pakfile header exceeds 16Mb, please pack less files\n");
     return 1;
   }
-  const std::vector<std::uint8_t> image = EncodeHeaderRegion(layout, CurrentLocaleKey());
+  plan.header_image = EncodeHeaderRegion(layout, CurrentLocaleKey());
+  return 0;
+}
 
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, const PackPlan& plan, std::FILE* out) {
   AtomicOutputFile output;
   if (!output.Open(pak_path)) {
     std::fprintf(out, "Can't create the output file '%s'\n", pak_path.c_str());
     return 1;
   }
-  if (!ReserveLength(output.file(), layout.header.file_size)) {
+  if (!ReserveLength(output.file(), plan.layout.header.file_size)) {
     std::fprintf(out, "Can't resize the output file, possibly no disk space\n\n\n");
     return 1;
   }
-  if (!WriteFully(output.file(), image)) {
+  if (!WriteFully(output.file(), plan.header_image)) {
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
   }
-  if (!WriteDataArea(table, *accepted, output.file(), out)) return 1;
+  if (!WriteDataArea(table, plan.accepted, output.file(), out)) return 1;
   if (!output.Commit()) {
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
   }
   std::fprintf(out, "\n\n");
   return 0;
+}
+
+int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out) {
+  PackPlan plan;
+  if (const int code = PlanPakfile(table, plan, out); code != 0) return code;
+  return WritePlannedPakfile(pak_path, table, plan, out);
 }
 
 }  // namespace kestrum

@@ -3,9 +3,12 @@
 // printed and the process is never ended here.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "builder/header_layout.h"
 #include "builder/pack_entry.h"
 
 namespace kestrum {
@@ -16,5 +19,18 @@ namespace kestrum {
 // when complete; after a failure no partial file is left, and a file that
 // was at the path before stays as it was.
 int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out);
+
+// The two halves of WritePakfile. Planning checks every listed file, lays
+// out and encodes the header, and prints up to the total line; nothing is
+// written to disk. Writing creates the pakfile from the plan, copying each
+// file again (a file changed in between ends the build). Both return the
+// exit code as WritePakfile does.
+struct PackPlan {
+  std::vector<std::uint32_t> accepted;  // entry indices in data order
+  HeaderLayout layout;
+  std::vector<std::uint8_t> header_image;  // as stored
+};
+int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out);
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, const PackPlan& plan, std::FILE* out);
 
 }  // namespace kestrum
