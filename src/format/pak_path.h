@@ -11,9 +11,7 @@ namespace kestrum {
 
 inline constexpr char kPakSeparator = '\\';
 
-constexpr char FoldAsciiCase(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+constexpr char FoldAsciiCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 constexpr char NormalizePathByte(char c) { return c == '/' ? kPakSeparator : FoldAsciiCase(c); }
 

@@ -29,8 +29,6 @@ void UnscrambleHeader(std::span<std::uint8_t> block, const LocaleKey& key) {
 
 void ScrambleHeader(std::span<std::uint8_t> block) { ScrambleHeader(block, CurrentLocaleKey()); }
 
-void UnscrambleHeader(std::span<std::uint8_t> block) {
-  UnscrambleHeader(block, CurrentLocaleKey());
-}
+void UnscrambleHeader(std::span<std::uint8_t> block) { UnscrambleHeader(block, CurrentLocaleKey()); }
 
 }  // namespace kestrum

@@ -38,8 +38,9 @@ enum class AccessHint { kNormal, kSequential };
 
 // Opens an existing regular file for reading, shared for reading. Anything
 // that is not a regular file (a directory, a device, a FIFO) fails, and
-// opening never blocks on it.
-File OpenRegularForReading(const std::string& path, AccessHint hint = AccessHint::kNormal);
+// opening never blocks on it. Sets *length to the file's length when given.
+File OpenRegularForReading(const std::string& path, AccessHint hint = AccessHint::kNormal,
+                           std::uint64_t* length = nullptr);
 
 // Opens any existing file for reading (a FIFO or a pipe included).
 File OpenForReading(const std::string& path);

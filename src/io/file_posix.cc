@@ -43,17 +43,18 @@ bool File::Close() {
   return ::close(fd) == 0;
 }
 
-File OpenRegularForReading(const std::string& path, AccessHint hint) {
+File OpenRegularForReading(const std::string& path, AccessHint hint, std::uint64_t* length) {
   // O_NONBLOCK so that a FIFO at the path cannot make the open wait for a
-  // writer; it has no effect on regular files.
+  // writer. Reads of regular files ignore it, so it can stay set.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return File();
   File file(fd);
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return File();
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  if (hint == AccessHint::kSequential) AdviseSequential(fd);
+  // The read-ahead hint pays off only for files that take many reads.
+  constexpr off_t kHintWorthwhile = 1 << 20;
+  if (hint == AccessHint::kSequential && st.st_size >= kHintWorthwhile) AdviseSequential(fd);
+  if (length != nullptr) *length = static_cast<std::uint64_t>(st.st_size);
   return file;
 }
 
@@ -111,8 +112,7 @@ bool WriteFully(const File& file, std::span<const std::uint8_t> data) {
 bool WriteFullyAt(const File& file, std::uint64_t offset, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t put = ::pwrite(Fd(file), data.data() + done, data.size() - done,
-                                 static_cast<off_t>(offset + done));
+    const ssize_t put = ::pwrite(Fd(file), data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
     if (put < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -153,9 +153,7 @@ File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool RenameReplacing(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
+bool RenameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 bool IsDirectory(const std::string& path) {
   struct stat st;

@@ -43,13 +43,15 @@ TEST(PakLayout, HeaderFieldsSitAtTheirOffsetsLittleEndian) {
 }
 
 TEST(PakLayout, DirRecordSplitsTheNextIndexOverBytes11And15) {
-  const DirRecord r{.size = 0x01020304, .data_offset = 0x0A0B0C0D, .name_offset = 0xABCDEF,
-                    .dir_offset = 0x123456, .next_in_data_order = 0xBEEF};
+  const DirRecord r{.size = 0x01020304,
+                    .data_offset = 0x0A0B0C0D,
+                    .name_offset = 0xABCDEF,
+                    .dir_offset = 0x123456,
+                    .next_in_data_order = 0xBEEF};
   std::array<std::uint8_t, kDirRecordSize> bytes{};
   EncodeDirRecord(r, bytes);
-  const std::array<std::uint8_t, kDirRecordSize> expected{0x04, 0x03, 0x02, 0x01, 0x0D, 0x0C,
-                                                          0x0B, 0x0A, 0xEF, 0xCD, 0xAB, 0xBE,
-                                                          0x56, 0x34, 0x12, 0xEF};
+  const std::array<std::uint8_t, kDirRecordSize> expected{0x04, 0x03, 0x02, 0x01, 0x0D, 0x0C, 0x0B, 0x0A,
+                                                          0xEF, 0xCD, 0xAB, 0xBE, 0x56, 0x34, 0x12, 0xEF};
   EXPECT_EQ(bytes, expected);
   EXPECT_EQ(DecodeDirRecord(bytes), r);
 }

@@ -14,8 +14,8 @@ using testing::TempDir;
 using testing::WriteFile;
 
 std::size_t EntriesIn(const std::string& dir) {
-  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
-                                                std::filesystem::directory_iterator()));
+  return static_cast<std::size_t>(
+      std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()));
 }
 
 TEST(AtomicOutput, CommitReplacesTheTargetAndLeavesNoTemporaryFile) {

@@ -1,8 +1,7 @@
 #include "io/file.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/temp_dir.h"
 

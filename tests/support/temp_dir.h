@@ -21,8 +21,7 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
@@ -36,7 +35,8 @@ class TempDir {
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

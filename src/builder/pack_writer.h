@@ -1,0 +1,36 @@
+// The pack writer: checks every listed file, lays out the header, and writes
+// the pakfile. Progress, warnings and errors go to `out`; nothing else is
+// printed and the process is never ended here.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "builder/header_layout.h"
+#include "builder/pack_entry.h"
+
+namespace kestrum {
+
+// Writes the pakfile for the entry table to `pak_path` (used as given).
+// Returns the exit code: 0 when the pakfile was written, 1 after a fatal
+// error, whose message has been printed. The pakfile appears at its path only
+// when complete; after a failure no partial file is left, and a file that
+// was at the path before stays as it was.
+int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out);
+
+// The two halves of WritePakfile. Planning checks every listed file, lays
+// out and encodes the header, and prints up to the total line; nothing is
+// written to disk. Writing creates the pakfile from the plan, copying each
+// file again (a file changed in between ends the build). Both return the
+// exit code as WritePakfile does.
+struct PackPlan {
+  std::vector<std::uint32_t> accepted;  // entry indices in data order
+  HeaderLayout layout;
+  std::vector<std::uint8_t> header_image;  // as stored
+};
+int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out);
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, const PackPlan& plan, std::FILE* out);
+
+}  // namespace kestrum

@@ -1,0 +1,106 @@
+#include "commands/extraction.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "commands/entry_path.h"
+#include "commands/listing.h"
+#include "io/file.h"
+#include "reader/pak_reader.h"
+
+namespace kestrum {
+namespace {
+
+constexpr std::uint32_t kChunkSize = 262144;
+
+enum class EntryOutcome { kDone, kFatal };
+
+// Closes an in-pak file handle on every path.
+struct HandleCloser {
+  void operator()(PakFileHandle* handle) const { PakFileClose(handle); }
+};
+using PakFilePtr = std::unique_ptr<PakFileHandle, HandleCloser>;
+
+// Creates every directory level of `fs_path` (a '/'-separated path) before
+// its last separator. Levels shared with the previous entry's directory were
+// created (or tried) for that entry and are skipped, so that a tree extracted
+// in data order costs about one mkdir per new directory. Failures are not
+// reported here: they show when the file itself cannot be created.
+void CreateParentDirectories(const std::string& fs_path, std::string& level, std::string& last_parent) {
+  const std::size_t cut = fs_path.rfind('/');
+  if (cut == std::string::npos) return;
+  for (std::size_t at = fs_path.find('/'); at != std::string::npos && at <= cut; at = fs_path.find('/', at + 1)) {
+    const bool done_before = last_parent.size() >= at && (last_parent.size() == at || last_parent[at] == '/') &&
+                             last_parent.compare(0, at, fs_path, 0, at) == 0;
+    if (at == 0 || done_before) continue;
+    level.assign(fs_path, 0, at);
+    CreateDirectoryLevel(level);
+  }
+  last_parent.assign(fs_path, 0, cut);
+}
+
+// Scratch strings reused from entry to entry.
+struct ExtractState {
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kChunkSize);
+  std::string fs_path;
+  std::string level;
+  std::string last_parent;
+};
+
+EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state, std::FILE* out) {
+  std::string& fs_path = state.fs_path;
+  fs_path.assign(dest).append(entry_path);
+  std::replace(fs_path.begin(), fs_path.end(), '\\', '/');
+  CreateParentDirectories(fs_path, state.level, state.last_parent);
+  std::vector<std::uint8_t>& buffer = state.buffer;
+
+  const PakFilePtr handle(PakFileOpen(entry_path));
+  if (!handle) {
+    std::fprintf(out, "  ERROR: Pakfile opening file failed!\n");
+    return EntryOutcome::kDone;
+  }
+  const File output = CreateOrTruncate(fs_path);
+  if (!output) {
+    std::fprintf(out, "  ERROR: Opening extracted file for writing failed!\n");
+    return EntryOutcome::kDone;
+  }
+  std::int64_t remaining = PakFileSize(handle.get());
+  while (remaining > 0) {
+    const auto k = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkSize));
+    if (PakFileRead(handle.get(), buffer.data(), k) != static_cast<std::int32_t>(k)) {
+      std::fprintf(out, "Error while reading input pakfile file!\n");
+      return EntryOutcome::kDone;
+    }
+    if (!WriteFully(output, std::span(buffer).first(k))) {
+      std::fprintf(out, "Error while writing output file!\n");
+      return EntryOutcome::kFatal;
+    }
+    remaining -= k;
+  }
+  return EntryOutcome::kDone;
+}
+
+}  // namespace
+
+int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
+                   std::string_view dest, std::FILE* out) {
+  const std::string destination = NormalizeDestination(dest);
+  std::fprintf(out, "Extracting to: %s\n", destination.c_str());
+  ExtractState state;
+  std::string path;
+  int exit_code = 0;
+  WalkDataOrder(header, records, [&](std::uint32_t k) {
+    if (exit_code != 0) return;
+    if (!BuildEntryPath(k, names, records, path)) return;
+    std::fprintf(out, "%s\n", path.c_str());
+    if (IsUnsafeEntryPath(path)) {
+      std::fprintf(out, "  ERROR: Unsafe path, entry skipped!\n");
+      return;
+    }
+    if (ExtractEntry(path, destination, state, out) == EntryOutcome::kFatal) exit_code = 1;
+  });
+  return exit_code;
+}
+
+}  // namespace kestrum

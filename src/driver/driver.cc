@@ -1,0 +1,113 @@
+#include "driver/driver.h"
+
+#include <cstring>
+
+#include "builder/list_file.h"
+#include "builder/pack_writer.h"
+#include "format/locale_key.h"
+#include "format/pak_layout.h"
+
+namespace kestrum {
+namespace {
+
+void PrintBanner(std::FILE* out) {
+  std::fprintf(out, "\n");
+  std::fprintf(out, "Kestrum V%d.%d\n", kVersionMajor, kVersionMinor);
+  std::fprintf(out, "------------------------------\n");
+  std::fprintf(out, "\n");
+}
+
+void PrintUsage(std::FILE* out) {
+  std::fputs(
+      "Usage:\n"
+      "Create: Kestrum locale -c cmdfilename.txt [pakfilename]\n"
+      "        Default pakfilename is 'cmdfilename.pak'\n"
+      "Create: Kestrum locale -a listfilename.txt [pakfilename]\n"
+      "        Default pakfilename is 'listfilename.pak'\n"
+      "List  : Kestrum locale -l packfilename \n"
+      "        List is sorted by file data order\n"
+      "List  : Kestrum locale -L packfilename \n"
+      "        List is sorted by filename hash values\n"
+      "Unpack: Kestrum locale -x packfilename [destdir]\n"
+      "        Default destdir is the current working directory\n\n",
+      out);
+}
+
+int RunAdd(const char* list_path, const char* pak_arg, std::FILE* out) {
+  EntryTable table;
+  table.reserve(16384);
+  // One entry past the format's limit is enough for the writer to refuse
+  // the list; reading further would only cost memory.
+  if (ReadListFile(list_path, table, kMaxEntries + 1) != 0) {
+    std::fprintf(out, "Bad listfile '%s'\n", list_path);
+    return 1;
+  }
+  const std::string pak_path = pak_arg != nullptr ? std::string(pak_arg) : DefaultPakfileName(list_path);
+  const int code = WritePakfile(pak_path, table, out);
+  table.clear();
+  ReleaseListBuffers();
+  return code;
+}
+
+int RunRead(char command, const char* pak_path, const char* dest, std::FILE* out) {
+  // Listing and extraction arrive with the reader runtime.
+  (void)command;
+  (void)dest;
+  std::fprintf(out, "Bad Pakfile '%s'\n", pak_path);
+  return 1;
+}
+
+}  // namespace
+
+void ReplaceExtension(std::string& name, std::string_view extension) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return;
+  const std::size_t separator = name.find_last_of("\\/:");
+  if (separator != std::string::npos && separator > dot) return;
+  name.resize(dot);
+  name.append(extension);
+}
+
+std::string DefaultPakfileName(const std::string& list_path) {
+  std::string name = list_path;
+  ReplaceExtension(name, ".pak");
+  if (name == list_path) name += ".pak";
+  return name;
+}
+
+int RunKestrum(int argc, const char* const* argv, std::FILE* out) {
+  PrintBanner(out);
+  if (argc < 4) {
+    PrintUsage(out);
+    return 0;
+  }
+  const char* locale = argv[1];
+  const char* command = argv[2];
+  const char* file = argv[3];
+  const char* extra = argc > 4 ? argv[4] : nullptr;
+
+  static constexpr const char* kSwitches[] = {"-c", "-x", "-l", "-L", "-a"};
+  bool known = false;
+  for (const char* s : kSwitches) known = known || std::strcmp(command, s) == 0;
+  if (!known) {
+    PrintUsage(out);
+    return 0;
+  }
+  if (std::strlen(locale) != 2) {
+    std::fprintf(out, "Invalid locale '%s' specified!\n", locale);
+    return 0;
+  }
+  if (std::strcmp(locale, "--") != 0) SetLocaleKey(locale);
+
+  switch (command[1]) {
+    case 'c':
+      std::fprintf(out, "Sorry, command not supported yet!\n");
+      return 1;
+    case 'a':
+      return RunAdd(file, extra, out);
+    default:
+      return RunRead(command[1], file, extra, out);
+  }
+}
+
+}  // namespace kestrum

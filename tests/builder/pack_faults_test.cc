@@ -1,0 +1,102 @@
+// Files that change between the existence check and the copy: the build
+// must stop with its message and leave no pakfile behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "builder/list_file.h"
+#include "builder/pack_writer.h"
+#include "support/pak_decoder.h"
+#include "support/temp_dir.h"
+
+namespace kestrum {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::WriteFile;
+
+class PackFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    Reset();
+  }
+  static void Reset() {
+    std::filesystem::remove_all("victim");
+    WriteFile("first", "1111");
+    WriteFile("victim", "original bytes");
+    WriteFile("last", "2222");
+    WriteFile("list.txt", "first\nvictim\nlast\n");
+    WriteFile("out.pak", "earlier pakfile");
+  }
+  void TearDown() override { std::filesystem::current_path(saved_); }
+
+  // Plans the pakfile, runs `change`, then writes; returns the exit code and
+  // what the writing half printed.
+  int PlanChangeWrite(const std::function<void()>& change, std::string& printed) {
+    EntryTable table;
+    EXPECT_EQ(ReadListFile("list.txt", table), 0);
+    std::FILE* out = std::tmpfile();
+    PackPlan plan;
+    EXPECT_EQ(PlanPakfile(table, plan, out), 0);
+    const long planned = std::ftell(out);
+    change();
+    const int code = WritePlannedPakfile("out.pak", table, plan, out);
+    ReleaseListBuffers();
+    std::fflush(out);
+    std::fseek(out, planned, SEEK_SET);
+    printed.clear();
+    char buf[4096];
+    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, out)) > 0;) printed.append(buf, got);
+    std::fclose(out);
+    return code;
+  }
+
+  void ExpectNothingLeft() {
+    EXPECT_EQ(ReadFileBytes("out.pak"), "earlier pakfile");
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+      EXPECT_NE(entry.path().filename().string()[0], '.') << "temporary file left: " << entry.path();
+    }
+  }
+
+  testing::TempDir dir_;
+  std::filesystem::path saved_;
+};
+
+TEST_F(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
+  const std::vector<std::function<void()>> changes{
+      [] { WriteFile("victim", "short"); },
+      [] { WriteFile("victim", "original bytes and then some"); },
+      [] { std::filesystem::remove("victim"); },
+      [] {
+        std::filesystem::remove("victim");
+        std::filesystem::create_directory("victim");
+      },
+  };
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    Reset();
+    std::string printed;
+    EXPECT_EQ(PlanChangeWrite(changes[i], printed), 1) << "change " << i;
+    EXPECT_EQ(printed,
+              "Packing file... 1/3        \r"
+              "Packing file... 2/3        \r"
+              "Input file changed size: 'victim'\n")
+        << "change " << i;
+    ExpectNothingLeft();
+  }
+}
+
+TEST_F(PackFaults, SameSizeChangeIsPackedAsItNowStands) {
+  std::string printed;
+  ASSERT_EQ(PlanChangeWrite([] { WriteFile("victim", "replaced bytes"); }, printed), 0);
+  const std::string bytes = ReadFileBytes("out.pak");
+  testing::DecodedPak pak;
+  std::string why;
+  ASSERT_TRUE(testing::DecodePak({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, {}, pak, why));
+  EXPECT_EQ(pak.entries[pak.data_order[1]].data, "replaced bytes");
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,110 @@
+#include "commands/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "commands/entry_path.h"
+#include "format/pak_path.h"
+#include "support/pak_decoder.h"
+#include "support/pak_image.h"
+
+namespace kestrum {
+namespace {
+
+using testing::TestFile;
+
+std::string Capture(const PakHeader& header, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
+                    bool data_order) {
+  std::FILE* out = std::tmpfile();
+  ListPakfile(header, names, records, data_order, out);
+  std::fflush(out);
+  std::rewind(out);
+  std::string text;
+  char buf[4096];
+  for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, got);
+  std::fclose(out);
+  return text;
+}
+
+struct Directory {
+  PakHeader header;
+  std::vector<std::uint8_t> names;
+  std::vector<DirRecord> records;
+};
+
+Directory DirectoryOf(const std::vector<TestFile>& files) {
+  testing::DecodedPak pak;
+  std::string why;
+  EXPECT_TRUE(testing::DecodePak(testing::MakePakImage(files), {}, pak, why)) << why;
+  Directory d{pak.header, pak.pool, {}};
+  for (const auto& e : pak.entries) d.records.push_back(e.record);
+  return d;
+}
+
+TEST(EntryPath, ReadsBothStoredPartsBackwards) {
+  const std::string pool = std::string("\x12\x34txt.emdaer\0ne\\scod\0", 21);
+  const std::vector<std::uint8_t> names(pool.begin(), pool.end());
+  const std::vector<DirRecord> records{{0, 0, 0, 13, 0}, {0, 0, 0, 0, 0}};
+  std::string path;
+  ASSERT_TRUE(BuildEntryPath(0, names, records, path));
+  EXPECT_EQ(path, "docs\\en\\readme.txt");
+  ASSERT_TRUE(BuildEntryPath(1, names, records, path));
+  EXPECT_EQ(path, "readme.txt");
+}
+
+TEST(EntryPath, RefusesOffsetsAndStringsOutsideThePool) {
+  const std::vector<std::uint8_t> names{0x00, 0x01, 'a', 0, 'b', 'c'};  // "cb" has no NUL
+  std::string path = "stale";
+  EXPECT_FALSE(BuildEntryPath(0, names, std::vector<DirRecord>{{0, 0, 5, 0, 0}}, path));
+  EXPECT_EQ(path, "");
+  EXPECT_FALSE(BuildEntryPath(0, names, std::vector<DirRecord>{{0, 0, 0, 4, 0}}, path));
+  EXPECT_FALSE(BuildEntryPath(0, names, std::vector<DirRecord>{{0, 0, 0xFFFFFF, 0, 0}}, path));
+  EXPECT_FALSE(BuildEntryPath(1, names, std::vector<DirRecord>{{0, 0, 0, 0, 0}}, path));
+  EXPECT_TRUE(BuildEntryPath(0, names, std::vector<DirRecord>{{0, 0, 0, 3, 0}}, path));  // empty directory
+  EXPECT_EQ(path, "\\a");
+}
+
+TEST(Listing, DataOrderAndHashOrderListTheSamePaths) {
+  const Directory d = DirectoryOf({{"Data/A.txt", "1"}, {"data/b.txt", ""}, {"data/sub/c.txt", "12"}, {"readme", "x"}});
+  EXPECT_EQ(Capture(d.header, d.names, d.records, true), "data\\a.txt\ndata\\b.txt\ndata\\sub\\c.txt\nreadme\n");
+  EXPECT_EQ(Capture(d.header, d.names, d.records, false),
+            "[13335]data\\sub\\c.txt\n[22958]readme\n[29873]data\\a.txt\n[35890]data\\b.txt\n");
+}
+
+TEST(Listing, SharedHashesKeepTheStoredOrderAndCopiesAreListedTwice) {
+  const Directory d = DirectoryOf({{"x.txt", "1"}, {"hrlbx.txt", "2"}, {"x.txt", "3"}});
+  const std::string by_hash = Capture(d.header, d.names, d.records, false);
+  EXPECT_EQ(by_hash, "[45050]x.txt\n[45050]x.txt\n[45050]hrlbx.txt\n");
+  EXPECT_EQ(Capture(d.header, d.names, d.records, true), "x.txt\nhrlbx.txt\nx.txt\n");
+}
+
+TEST(Listing, DamagedDirectoryStopsOrSkipsWithoutReadingOutside) {
+  Directory d = DirectoryOf({{"a\\one", "1"}, {"b\\two", "2"}, {"c\\three", "3"}});
+  // A chain link past the directory ends the walk after what came before.
+  Directory broken = d;
+  broken.records[broken.header.first_in_data_order].next_in_data_order = 60000;
+  EXPECT_EQ(Capture(broken.header, broken.names, broken.records, true), "a\\one\n");
+  // A first_in_data_order outside lists nothing; an entry count above the
+  // records is held to the records.
+  broken = d;
+  broken.header.first_in_data_order = 3;
+  EXPECT_EQ(Capture(broken.header, broken.names, broken.records, true), "");
+  broken = d;
+  broken.header.entry_count = 1000;
+  EXPECT_EQ(Capture(broken.header, broken.names, broken.records, false).size(),
+            Capture(d.header, d.names, d.records, false).size());
+  // A name offset outside the pool leaves that entry out of either listing.
+  broken = d;
+  broken.records[0].name_offset = static_cast<std::uint32_t>(broken.names.size());
+  const std::string by_hash = Capture(broken.header, broken.names, broken.records, false);
+  EXPECT_EQ(std::count(by_hash.begin(), by_hash.end(), '\n'), 2);
+  // A pool cut short leaves strings without their NUL.
+  broken = d;
+  broken.names.resize(broken.names.size() - 1);
+  const std::string listed = Capture(broken.header, broken.names, broken.records, true);
+  EXPECT_LT(std::count(listed.begin(), listed.end(), '\n'), 3);
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,177 @@
+#include "support/pak_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "format/crc32.h"
+#include "format/mask.h"
+#include "format/pak_path.h"
+#include "format/scramble.h"
+
+namespace kestrum::testing {
+namespace {
+
+// The NUL-terminated string at `offset` in the pool, or false if it runs
+// past the end.
+bool StringAt(const std::vector<std::uint8_t>& pool, std::size_t offset, std::string& out) {
+  out.clear();
+  for (std::size_t i = offset; i < pool.size(); ++i) {
+    if (pool[i] == 0) return true;
+    out.push_back(static_cast<char>(pool[i]));
+  }
+  return false;
+}
+
+std::string Reversed(std::string s) {
+  std::reverse(s.begin(), s.end());
+  return s;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t cut = path.rfind('\\');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+}  // namespace
+
+bool DecodePak(std::span<const std::uint8_t> image, const LocaleKey& key, DecodedPak& out, std::string& why) {
+  if (image.size() < kFixedHeaderSize) return why = "shorter than the fixed part", false;
+  std::vector<std::uint8_t> fixed(image.begin(), image.begin() + kFixedHeaderSize);
+  MaskData(fixed);
+  out.header = DecodeHeader(std::span<const std::uint8_t, kFixedHeaderSize>(fixed.data(), kFixedHeaderSize));
+  const PakHeader& h = out.header;
+  if (h.byte_order_mark != kByteOrderMark || h.layout_tag != kLayoutTag) return why = "bad tags", false;
+  if (h.entry_count == 0 || h.entry_count > kMaxEntries) return why = "bad entry count", false;
+  const std::uint64_t pool_start = kFixedHeaderSize + std::uint64_t{kDirRecordSize} * h.entry_count;
+  if (h.header_size < pool_start || h.header_size > image.size()) return why = "bad header size", false;
+
+  std::vector<std::uint8_t> region(image.begin(), image.begin() + h.header_size);
+  MaskData(region);
+  out.pool.assign(region.begin() + static_cast<std::ptrdiff_t>(pool_start), region.end());
+  UnscrambleHeader(out.pool, key);
+  // Checksum: stamp and checksum read as all ones, the pool plain.
+  std::vector<std::uint8_t> covered(region.begin(), region.begin() + static_cast<std::ptrdiff_t>(pool_start));
+  std::memset(covered.data() + 24, 0xFF, 4);
+  std::memset(covered.data() + 32, 0xFF, 4);
+  covered.insert(covered.end(), out.pool.begin(), out.pool.end());
+  std::uint32_t crc = kCrcStart;
+  Crc32Update(covered, crc);
+  if (crc != h.checksum) return why = "checksum mismatch", false;
+
+  out.entries.clear();
+  for (std::uint32_t k = 0; k < h.entry_count; ++k) {
+    DecodedEntry e;
+    e.record = DecodeDirRecord(std::span<const std::uint8_t, kDirRecordSize>(
+        region.data() + kFixedHeaderSize + std::size_t{kDirRecordSize} * k, kDirRecordSize));
+    std::string name, dir;
+    if (e.record.name_offset + 2 > out.pool.size() || !StringAt(out.pool, e.record.name_offset + 2, name)) {
+      return why = "name offset outside the pool", false;
+    }
+    e.path = Reversed(name);
+    if (e.record.dir_offset != 0) {
+      if (!StringAt(out.pool, e.record.dir_offset, dir)) return why = "dir offset outside the pool", false;
+      e.path = Reversed(dir) + "\\" + e.path;
+    }
+    const std::uint64_t start = std::uint64_t{h.header_size} + e.record.data_offset;
+    if (start + e.record.size > image.size()) return why = "data outside the file", false;
+    e.data.assign(image.begin() + static_cast<std::ptrdiff_t>(start),
+                  image.begin() + static_cast<std::ptrdiff_t>(start + e.record.size));
+    MaskData(std::span(reinterpret_cast<std::uint8_t*>(e.data.data()), e.data.size()));
+    out.entries.push_back(std::move(e));
+  }
+
+  out.data_order.clear();
+  std::uint32_t at = h.first_in_data_order;
+  for (std::uint32_t step = 0; step < h.entry_count; ++step) {
+    if (at >= h.entry_count) return why = "data-order chain leaves the directory", false;
+    out.data_order.push_back(at);
+    at = out.entries[at].record.next_in_data_order;
+  }
+  return true;
+}
+
+std::string CheckWriterRules(const DecodedPak& pak) {
+  const PakHeader& h = pak.header;
+  const auto& es = pak.entries;
+  const std::size_t n = es.size();
+  auto signature = MakeSignature();  // a reader sees it masked: it was masked twice when written
+  MaskData(signature);
+  if (h.signature != signature) return "signature";
+  if (h.stamp != kNoStamp) return "stamp is not all ones";
+  if (h.header_size != kFixedHeaderSize + kDirRecordSize * n + pak.pool.size()) return "header_size";
+
+  // Hash order, copies adjacent and sharing their offsets, distinct paths
+  // never sharing a name record.
+  std::map<std::uint32_t, std::string> name_owner;
+  for (std::size_t k = 0; k < n; ++k) {
+    if (NameHash(es[k].path) != (pak.pool[es[k].record.name_offset] << 8 | pak.pool[es[k].record.name_offset + 1])) {
+      return "name record hash of record " + std::to_string(k);
+    }
+    auto [it, fresh] = name_owner.emplace(es[k].record.name_offset, es[k].path);
+    if (!fresh && it->second != es[k].path) return "two paths share a name record";
+    if (k == 0) continue;
+    const auto key = [](const DecodedEntry& e) {
+      return std::make_pair(NameHash(e.path), std::basic_string<unsigned char>(e.path.rbegin(), e.path.rend()));
+    };
+    // Reversed path compared as unsigned bytes, a proper prefix first.
+    const auto a = key(es[k - 1]), b = key(es[k]);
+    if (b < a) return "hash order broken at record " + std::to_string(k);
+    if (a == b && (es[k].record.name_offset != es[k - 1].record.name_offset ||
+                   es[k].record.dir_offset != es[k - 1].record.dir_offset)) {
+      return "copies do not share offsets";
+    }
+    if (a != b && es[k].record.name_offset <= es[k - 1].record.name_offset) return "name records out of order";
+  }
+  if (es[0].record.name_offset != 0) return "pool does not start with record 0's name record";
+
+  // Data order: contiguous from 0, every record once.
+  std::set<std::uint32_t> seen(pak.data_order.begin(), pak.data_order.end());
+  if (seen.size() != n) return "data-order chain repeats a record";
+  std::uint64_t expected = 0;
+  for (std::uint32_t k : pak.data_order) {
+    if (es[k].record.data_offset != expected) return "data offsets not contiguous";
+    expected += es[k].record.size;
+  }
+  if (es[pak.data_order.back()].record.next_in_data_order != 0) return "last link is not 0";
+  if (h.file_size != PaddedFileSize(h.header_size, static_cast<std::uint32_t>(expected))) return "file_size";
+
+  // Directories: one dir_offset per directory, 0 exactly without a '\', and
+  // the stored strings never repeat or contain one another as a prefix.
+  std::map<std::string, std::uint32_t> dir_offsets;
+  for (const DecodedEntry& e : es) {
+    const bool has_dir = e.path.find('\\') != std::string::npos;
+    if (has_dir != (e.record.dir_offset != 0)) return "dir_offset 0 does not match a path without '\\'";
+    if (!has_dir) continue;
+    auto [it, fresh] = dir_offsets.emplace(DirectoryOf(e.path), e.record.dir_offset);
+    if (!fresh && it->second != e.record.dir_offset) return "one directory with two dir_offsets";
+  }
+  // Everything in the pool that is not a name record is a directory string.
+  std::vector<std::string> stored;
+  std::size_t pos = 0;
+  for (const auto& [offset, path] : name_owner) {
+    if (offset < pos) return "name records overlap";
+    if (offset > pos) {
+      std::string s;
+      if (!StringAt(pak.pool, pos, s) || pos + s.size() + 1 != offset) return "stray bytes in the pool";
+      stored.push_back(Reversed(s));
+    }
+    const std::size_t cut = path.rfind('\\');
+    pos = offset + 2 + (cut == std::string::npos ? path.size() : path.size() - cut - 1) + 1;
+  }
+  if (pos < pak.pool.size()) {
+    std::string s;
+    if (!StringAt(pak.pool, pos, s) || pos + s.size() + 1 != pak.pool.size()) return "stray bytes at the pool's end";
+    stored.push_back(Reversed(s));
+  }
+  std::sort(stored.begin(), stored.end());
+  for (std::size_t i = 1; i < stored.size(); ++i) {
+    if (stored[i].compare(0, stored[i - 1].size(), stored[i - 1]) == 0) {
+      return "directory string stored twice or inside a longer one: " + stored[i - 1];
+    }
+  }
+  return "";
+}
+
+}  // namespace kestrum::testing

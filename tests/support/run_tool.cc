@@ -1,0 +1,75 @@
+#include "support/run_tool.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+#ifndef KESTRUM_BINARY
+#error "KESTRUM_BINARY must name the built tool"
+#endif
+
+namespace kestrum::testing {
+namespace {
+
+void DrainBoth(int out_fd, int err_fd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  int open_count = 2;
+  char buf[65536];
+  while (open_count > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
+      if (got > 0) {
+        (i == 0 ? out : err).append(buf, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  std::vector<char*> argv;
+  std::string binary = KESTRUM_BINARY;
+  argv.push_back(binary.data());
+  std::vector<std::string> copies = args;
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::dup2(out_pipe[1], 1);
+    ::dup2(err_pipe[1], 2);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ToolRun run;
+  DrainBoth(out_pipe[0], err_pipe[0], run.out, run.err);
+  ::close(out_pipe[0]);
+  ::close(err_pipe[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+}  // namespace kestrum::testing
