@@ -3,7 +3,7 @@
 # any is missing. Needs root (or sudo) only when something must be installed.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev liburing-dev)
 [ "${KESTRUM_SANITIZE_DEPS:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()

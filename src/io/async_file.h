@@ -30,8 +30,8 @@ enum class TransferStart {
 };
 
 struct TransferOutcome {
-  bool ok = true;          // false: the transfer failed or was cancelled
-  std::uint32_t bytes = 0; // bytes transferred; a read that hit the end of the file is short
+  bool ok = true;           // false: the transfer failed or was cancelled
+  std::uint32_t bytes = 0;  // bytes transferred; a read that hit the end of the file is short
 };
 
 enum class AsyncBackend {
@@ -83,10 +83,8 @@ AsyncBackend BackendOf(const AsyncFile& file);
 // transfer has been collected. A channel that still carries a transfer is
 // collected first (its outcome is dropped). Reads stop early only at the end
 // of the file; writes complete in full or fail.
-TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset,
-                        std::span<std::uint8_t> buffer);
-TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset,
-                         std::span<const std::uint8_t> data);
+TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset, std::span<std::uint8_t> buffer);
+TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset, std::span<const std::uint8_t> data);
 
 // True while the channel's transfer has not completed. Never waits.
 bool TransferInProgress(AsyncFile& file, int channel);

@@ -30,8 +30,7 @@ bool force_immediate = false;
 }  // namespace
 
 struct AsyncQueue {
-  AsyncQueue(int descriptor, int channel_count)
-      : fd(descriptor), channels(static_cast<std::size_t>(channel_count)) {}
+  AsyncQueue(int descriptor, int channel_count) : fd(descriptor), channels(static_cast<std::size_t>(channel_count)) {}
   AsyncQueue(const AsyncQueue&) = delete;
   AsyncQueue& operator=(const AsyncQueue&) = delete;
   ~AsyncQueue() {
@@ -59,8 +58,8 @@ void RunNow(const AsyncQueue& queue, Channel& ch) {
   while (ch.done < ch.length) {
     const std::size_t want = ch.length - ch.done;
     const off_t at = static_cast<off_t>(ch.offset + ch.done);
-    const ssize_t got = ch.is_write ? ::pwrite(queue.fd, ch.data + ch.done, want, at)
-                                    : ::pread(queue.fd, ch.data + ch.done, want, at);
+    const ssize_t got =
+        ch.is_write ? ::pwrite(queue.fd, ch.data + ch.done, want, at) : ::pread(queue.fd, ch.data + ch.done, want, at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 || (got == 0 && ch.is_write)) {
       ch.state = ChannelState::kFailed;  // a write that cannot make progress fails too
@@ -151,8 +150,8 @@ Channel* ChannelAt(AsyncQueue& queue, int channel) {
   return &queue.channels[static_cast<std::size_t>(channel)];
 }
 
-TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uint8_t* data,
-                    std::size_t length, bool is_write) {
+TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uint8_t* data, std::size_t length,
+                    bool is_write) {
   if (!file.valid()) return TransferStart::kFailed;
   AsyncQueue& queue = QueueOf(file);
   Channel* ch = ChannelAt(queue, channel);
@@ -169,9 +168,12 @@ TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uin
     }
   }
   switch (ch->state) {
-    case ChannelState::kInFlight: return TransferStart::kPending;
-    case ChannelState::kFailed: return TransferStart::kFailed;
-    default: return TransferStart::kCompleted;
+    case ChannelState::kInFlight:
+      return TransferStart::kPending;
+    case ChannelState::kFailed:
+      return TransferStart::kFailed;
+    default:
+      return TransferStart::kCompleted;
   }
 }
 
@@ -225,13 +227,11 @@ AsyncBackend BackendOf(const AsyncFile& file) {
   return file.valid() ? QueueOf(file).backend : AsyncBackend::kImmediate;
 }
 
-TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset,
-                        std::span<std::uint8_t> buffer) {
+TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset, std::span<std::uint8_t> buffer) {
   return Start(file, channel, offset, buffer.data(), buffer.size(), false);
 }
 
-TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset,
-                         std::span<const std::uint8_t> data) {
+TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset, std::span<const std::uint8_t> data) {
   // The write only reads from the buffer; the channel record is shared with reads.
   return Start(file, channel, offset, const_cast<std::uint8_t*>(data.data()), data.size(), true);
 }

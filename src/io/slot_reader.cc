@@ -49,8 +49,7 @@ std::uint32_t BlockStartFor(std::uint32_t position, std::uint32_t block_size) {
 void IssueBlockRead(PakStream& pak, std::uint32_t block_position, int i) {
   if (block_position >= pak.limit) return;
   ReadSlot& slot = pak.slots[static_cast<std::size_t>(i)];
-  const std::size_t count =
-      std::min<std::size_t>({pak.block_size, pak.limit - block_position, slot.buffer.size()});
+  const std::size_t count = std::min<std::size_t>({pak.block_size, pak.limit - block_position, slot.buffer.size()});
   // The buffer may still be the target of a transfer: let it finish first.
   if (slot.state == SlotState::kPending && TransferInProgress(pak.file, i)) {
     (void)AwaitTransfer(pak.file, i);
@@ -169,8 +168,7 @@ void StopCacheCopy(PakStream& pak) {
   copy.state = SlotState::kEmpty;
 }
 
-std::uint32_t ReadSpan(PakStream& pak, std::uint32_t position, std::uint32_t count,
-                       std::uint8_t* destination) {
+std::uint32_t ReadSpan(PakStream& pak, std::uint32_t position, std::uint32_t count, std::uint8_t* destination) {
   const std::uint32_t block = pak.block_size;
   if (block == 0) return 0;
   std::uint64_t pos = position;

@@ -86,8 +86,7 @@ std::uint32_t BlockStartFor(std::uint32_t position, std::uint32_t block_size);
 // Copies up to count bytes from position on to the destination and returns
 // how many it copied. Fewer means a block could not be read, or the file
 // ends (or the read limit lies) before the wanted bytes.
-std::uint32_t ReadSpan(PakStream& pak, std::uint32_t position, std::uint32_t count,
-                       std::uint8_t* destination);
+std::uint32_t ReadSpan(PakStream& pak, std::uint32_t position, std::uint32_t count, std::uint8_t* destination);
 
 // Returns the slot that holds, or is being loaded with, the block containing
 // position, and starts the read-ahead. end is where the wanted bytes end.

@@ -1,9 +1,8 @@
 #include "io/async_file.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -67,8 +66,7 @@ TEST_P(AsyncFileTest, EachChannelIsCollectedOnItsOwnInAnyOrder) {
   ASSERT_TRUE(file);
   std::vector<std::vector<std::uint8_t>> bufs(3, std::vector<std::uint8_t>(65536));
   for (int c = 0; c < 3; ++c) {
-    ASSERT_NE(StartRead(file, c, static_cast<std::uint64_t>(c) * 300000, bufs[c]),
-              TransferStart::kFailed);
+    ASSERT_NE(StartRead(file, c, static_cast<std::uint64_t>(c) * 300000, bufs[c]), TransferStart::kFailed);
   }
   for (int c = 2; c >= 0; --c) {
     const TransferOutcome got = AwaitTransfer(file, c);

@@ -29,10 +29,9 @@ inline std::string BackendName(const ::testing::TestParamInfo<AsyncBackend>& inf
   return info.param == AsyncBackend::kQueued ? "Queued" : "Immediate";
 }
 
-#define KESTRUM_INSTANTIATE_FOR_BACKENDS(suite)                                         \
-  INSTANTIATE_TEST_SUITE_P(Backends, suite,                                             \
-                           ::testing::Values(::kestrum::AsyncBackend::kQueued,          \
-                                             ::kestrum::AsyncBackend::kImmediate),      \
+#define KESTRUM_INSTANTIATE_FOR_BACKENDS(suite)                                                                      \
+  INSTANTIATE_TEST_SUITE_P(Backends, suite,                                                                          \
+                           ::testing::Values(::kestrum::AsyncBackend::kQueued, ::kestrum::AsyncBackend::kImmediate), \
                            ::kestrum::testing::BackendName)
 
 }  // namespace kestrum::testing
