@@ -1,0 +1,129 @@
+#include "reader/pak_find_entry.h"
+
+#include <limits>
+
+#include "format/pak_path.h"
+#include "reader/pak_registry.h"
+
+namespace kestrum {
+namespace {
+
+// The pool byte at offset, or NUL past the end: a damaged offset or a name
+// without its NUL reads as if it ended there.
+std::uint8_t PoolByte(const std::vector<std::uint8_t>& names, std::size_t offset) {
+  return offset < names.size() ? names[offset] : 0;
+}
+
+// Compares the path backwards, from just before `rest`, with the pool
+// string at offset, read forwards to its NUL. Returns a difference, or 0 with
+// `rest` moved back past the matched bytes.
+int CompareBackwards(std::string_view path, std::size_t& rest, const std::vector<std::uint8_t>& names,
+                     std::size_t offset) {
+  for (std::uint8_t stored = PoolByte(names, offset); stored != 0; stored = PoolByte(names, ++offset)) {
+    if (rest == 0) return -1;
+    const int diff = static_cast<unsigned char>(path[rest - 1]) - stored;
+    if (diff != 0) return diff;
+    --rest;
+  }
+  return 0;
+}
+
+std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak) {
+  std::uint64_t& comparisons = EntryComparisonsOnThisThread();
+  std::int32_t lo = 0;
+  std::int32_t hi = EntryCount(pak) - 1;
+  if (hi < 0) return -1;
+  const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
+  // A hint from a damaged directory may lie outside it; start halfway then.
+  std::int32_t probe = hint <= static_cast<std::uint32_t>(hi) ? static_cast<std::int32_t>(hint) : hi / 2;
+  if (hi > 1) {
+    do {
+      ++comparisons;
+      const int order = CompareEntryName(path, hash, static_cast<std::uint32_t>(probe), pak);
+      if (order == 0) return probe;
+      if (order < 0) {
+        hi = probe - 1;
+      } else {
+        lo = probe + 1;
+      }
+      probe = (lo + hi) / 2;
+    } while (hi - lo > 1);
+  }
+  for (std::int32_t index = lo; index <= hi; ++index) {
+    ++comparisons;
+    if (CompareEntryName(path, hash, static_cast<std::uint32_t>(index), pak) == 0) return index;
+  }
+  return -1;
+}
+
+// Among the copies of the path around `found` (neighbours with the same
+// name_offset), the one whose data lies nearest to that of the hint record;
+// a copy ahead counts half its distance, one behind its full distance.
+std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found) {
+  const std::vector<DirRecord>& records = pak.records;
+  const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
+  if (hint >= records.size() || hint == static_cast<std::uint32_t>(found)) return found;
+  const std::uint32_t name = records[static_cast<std::size_t>(found)].name_offset;
+  std::size_t first = static_cast<std::size_t>(found);
+  while (first > 0 && records[first - 1].name_offset == name) --first;
+  const std::uint32_t reference = records[hint].data_offset;
+  std::size_t best = first;
+  std::int64_t best_cost = std::numeric_limits<std::int64_t>::max();
+  for (std::size_t j = first; j < records.size() && records[j].name_offset == name; ++j) {
+    const auto distance = static_cast<std::int32_t>(records[j].data_offset - reference);
+    const std::int64_t cost = distance < 0 ? -std::int64_t{distance} : distance / 2;
+    if (cost < best_cost) {
+      best_cost = cost;
+      best = j;
+    }
+  }
+  return static_cast<std::int32_t>(best);
+}
+
+}  // namespace
+
+std::uint64_t& EntryComparisonsOnThisThread() {
+  thread_local std::uint64_t comparisons = 0;
+  return comparisons;
+}
+
+int CompareEntryName(std::string_view path, std::uint16_t hash, std::uint32_t index, const OpenPakfile& pak) {
+  const DirRecord& record = pak.records[index];
+  const std::vector<std::uint8_t>& names = pak.names;
+  const std::size_t name = record.name_offset;
+  int diff = (hash >> 8) - PoolByte(names, name);
+  if (diff != 0) return diff;
+  diff = (hash & 0xFF) - PoolByte(names, name + 1);
+  if (diff != 0) return diff;
+
+  std::size_t rest = path.size();  // path bytes not yet matched
+  diff = CompareBackwards(path, rest, names, name + 2);
+  if (diff != 0) return diff;
+  if (record.dir_offset == 0) return rest == 0 ? 0 : 1;
+  if (rest == 0) return -1;
+  diff = static_cast<unsigned char>(path[rest - 1]) - static_cast<unsigned char>(kPakSeparator);
+  if (diff != 0) return diff;
+  --rest;
+  diff = CompareBackwards(path, rest, names, record.dir_offset);
+  if (diff != 0) return diff;
+  return rest == 0 ? 0 : 1;
+}
+
+void PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates) {
+  const std::uint16_t hash = NameHash(path);
+  const PakRegistryTable& registry = PakRegistry();
+  for (std::size_t position = registry.size(); position-- > 0;) {
+    const OpenPakfile& pak = *registry[position];
+    std::int32_t index = FindInPakfile(path, hash, pak);
+    if (index < 0) continue;
+    if (resolve_duplicates) index = NearestCopy(pak, index);
+    handle.pak_index = static_cast<std::int32_t>(position);
+    handle.pak_id = pak.id;
+    handle.entry = index;
+    return;
+  }
+  handle.pak_index = -1;
+  handle.pak_id = -1;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,105 @@
+// Opening and closing pakfiles.
+#include <new>
+#include <string>
+
+#include "format/pak_path.h"
+#include "reader/pak_cache_copy.h"
+#include "reader/pak_load_header.h"
+#include "reader/pak_reader.h"
+#include "reader/pak_registry.h"
+
+namespace kestrum {
+namespace {
+
+constexpr std::uint32_t kMinBlockKib = 2;
+constexpr std::uint64_t kMaxBlockSize = std::uint64_t{1} << 30;
+
+// The pakfile as it stands while a header loads: one record spanning the
+// whole file, data base 0, read limit at the end of any pakfile.
+void EnterLoadingState(OpenPakfile& pak) {
+  pak.records.assign(1, DirRecord{.size = kWholeFileLimit});
+  pak.data_base = 0;
+  pak.stream.limit = kWholeFileLimit;
+  ResetSlots(pak.stream);
+}
+
+// Loads the header of the file just opened into the pakfile at the last
+// registry position; on failure the file is closed again.
+bool LoadHeader(OpenPakfile& pak, std::uint32_t expected_stamp) {
+  ResetSlots(pak.stream);
+  PakFileHandle header_reader{
+      .pak_index = static_cast<std::int32_t>(PakRegistry().size() - 1), .pak_id = pak.id, .entry = 0, .read_pos = 0};
+  return PakLoadHeader(header_reader, expected_stamp);
+}
+
+// Everything up to and including the header load. The pakfile is already
+// registered, at the last position.
+bool OpenAndLoad(OpenPakfile& pak, std::string_view path, std::string_view cache_path, std::uint32_t stamp,
+                 bool make_copy) {
+  // A finished cache copy with the expected stamp is read instead of the pakfile.
+  if (!pak.cache_path.empty()) {
+    pak.stream.file = OpenAsyncForReading(pak.cache_open_path, kReadChannels);
+    if (pak.stream.file && LoadHeader(pak, stamp)) {
+      pak.stream.mode = StreamMode::kFromCopy;
+      return true;
+    }
+  }
+  // Paths are opened as the caller gave them: the file system does not know
+  // the normalised form.
+  pak.stream.file = OpenAsyncForReading(std::string(path), kReadChannels);
+  if (!pak.stream.file) return false;
+  if (!cache_path.empty() && make_copy) {
+    pak.copy_stamp = stamp;
+    (void)BeginCacheCopy(pak.stream, pak.cache_open_path);  // without a copy when it cannot be made
+  }
+  return LoadHeader(pak, kNoStamp);
+}
+
+}  // namespace
+
+std::int32_t PakOpen(std::string_view path, std::uint32_t block_kib, std::string_view cache_path, std::uint32_t stamp,
+                     bool make_copy) {
+  // Every call takes an id, also one that fails.
+  const std::int32_t id = TakeNextPakId();
+  const std::uint64_t block_size = BlockSizeFor(block_kib);
+  if (block_kib < kMinBlockKib || block_size > kMaxBlockSize) return -1;
+
+  PakRegistryTable& registry = PakRegistry();
+  bool opened = false;
+  try {
+    auto pak = std::make_unique<OpenPakfile>();
+    pak->id = id;
+    pak->path = path;
+    NormalizePakPath(pak->path);
+    pak->cache_open_path = cache_path;
+    pak->cache_path = cache_path;
+    NormalizePakPath(pak->cache_path);
+    AllocateSlots(pak->stream, static_cast<std::uint32_t>(block_size));
+    EnterLoadingState(*pak);
+    registry.push_back(std::move(pak));
+    opened = OpenAndLoad(*registry.back(), path, cache_path, stamp, make_copy);
+  } catch (const std::bad_alloc&) {
+    opened = false;
+  }
+  if (opened) return id;
+  if (!registry.empty() && registry.back()->id == id) {
+    if (registry.back()->stream.mode == StreamMode::kWritingCopy) StopCacheCopy(registry.back()->stream);
+    PakClose(static_cast<std::int32_t>(registry.size() - 1));
+  }
+  return -1;
+}
+
+void PakClose(std::int32_t position) {
+  PakRegistryTable& registry = PakRegistry();
+  if (position < 0 || static_cast<std::size_t>(position) >= registry.size()) return;
+  FinishCacheCopy(position);
+  // Destroying the record cancels and collects the outstanding transfers
+  // before the files close and the buffers are freed.
+  registry.erase(registry.begin() + position);
+}
+
+void PakCloseAll() {
+  for (auto position = static_cast<std::int32_t>(PakRegistry().size()); position-- > 0;) PakClose(position);
+}
+
+}  // namespace kestrum

@@ -1,0 +1,65 @@
+// Shared setup for the reader runtime tests: pakfiles written to a scratch
+// directory, and every pakfile closed and the locale key reset afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "format/locale_key.h"
+#include "io/async_file.h"
+#include "reader/pak_reader.h"
+#include "support/pak_image.h"
+#include "support/temp_dir.h"
+
+namespace kestrum::testing {
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    PakCloseAll();
+    CurrentLocaleKey() = LocaleKey{};
+    ForceImmediateBackendForTesting(false);
+  }
+
+  std::string WritePak(const std::string& name, const std::vector<std::uint8_t>& image) {
+    const std::string path = dir_ / name;
+    WriteFile(path, std::string(image.begin(), image.end()));
+    return path;
+  }
+  std::string WritePak(const std::string& name, const std::vector<TestFile>& files, const LocaleKey& key = {}) {
+    return WritePak(name, MakePakImage(files, key));
+  }
+
+  TempDir dir_;
+};
+
+// Reads a whole file inside the open pakfiles in pieces of `piece` bytes.
+// Stops at the first short piece. Null handle: "<missing>".
+inline std::string ReadWhole(std::string_view path, std::uint32_t piece = 262144) {
+  PakFileHandle* handle = PakFileOpen(path);
+  if (handle == nullptr) return "<missing>";
+  std::string out;
+  std::string buffer(piece, '\0');
+  for (;;) {
+    const std::int32_t got = PakFileRead(handle, buffer.data(), piece);
+    if (got > 0) out.append(buffer, 0, static_cast<std::size_t>(got));
+    if (got != static_cast<std::int32_t>(piece)) break;
+  }
+  PakFileClose(handle);
+  return out;
+}
+
+// Bytes that differ from file to file and from block to block.
+inline std::string Content(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+}  // namespace kestrum::testing
