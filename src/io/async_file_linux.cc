@@ -145,6 +145,24 @@ void WaitFor(AsyncQueue& queue, Channel& ch) {
   }
 }
 
+// Whether rings here can do what the channels need: positional reads and
+// writes and cancellation arrived in the kernel after io_uring itself, and a
+// sysctl or seccomp policy may forbid rings altogether. Asked once.
+bool RingsAreUsable() {
+  static const bool usable = [] {
+    io_uring ring{};
+    if (io_uring_queue_init(2, &ring, 0) != 0) return false;
+    io_uring_probe* probe = io_uring_get_probe_ring(&ring);
+    const bool ok = probe != nullptr && io_uring_opcode_supported(probe, IORING_OP_READ) &&
+                    io_uring_opcode_supported(probe, IORING_OP_WRITE) &&
+                    io_uring_opcode_supported(probe, IORING_OP_ASYNC_CANCEL);
+    if (probe != nullptr) io_uring_free_probe(probe);
+    io_uring_queue_exit(&ring);
+    return ok;
+  }();
+  return usable;
+}
+
 Channel* ChannelAt(AsyncQueue& queue, int channel) {
   if (channel < 0 || static_cast<std::size_t>(channel) >= queue.channels.size()) return nullptr;
   return &queue.channels[static_cast<std::size_t>(channel)];
@@ -215,7 +233,7 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   queue->regular = ::fstat(queue->fd, &st) == 0 && S_ISREG(st.st_mode);
   // Room for every channel's transfer and a cancel request for each.
   const unsigned entries = static_cast<unsigned>(2 * channels + 2);
-  if (!force_immediate && io_uring_queue_init(entries, &queue->ring, 0) == 0) {
+  if (!force_immediate && RingsAreUsable() && io_uring_queue_init(entries, &queue->ring, 0) == 0) {
     queue->backend = AsyncBackend::kQueued;
   }
   result.file_ = std::move(file);
