@@ -115,17 +115,20 @@ def corpus(root: Path, name: str):
 # ---------------------------------------------------------------- running
 
 def run(cmd, cwd):
-    """Runs a shell command; returns (seconds, peak RSS in KiB)."""
+    """Runs a shell command; returns (seconds, peak RSS in KiB).
+
+    The command runs under /usr/bin/time, a small process, so that the peak
+    memory is the command's own and not inherited from this interpreter.
+    """
+    rss_file = Path("/dev/shm/kestrum-bench-rss")
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, cwd=cwd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(rss_file), "sh", "-c", cmd], cwd=cwd,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     seconds = time.perf_counter() - start
-    err = proc.stderr.read().decode(errors="replace")
-    proc.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        raise RuntimeError(f"`{cmd}` exited {code}: {err.strip()[:400]}")
-    return seconds, usage.ru_maxrss
+    if proc.returncode != 0:
+        raise RuntimeError(f"`{cmd}` exited {proc.returncode}: {proc.stderr.decode(errors='replace').strip()[:400]}")
+    rss = int(rss_file.read_text().split()[-1])
+    return seconds, rss
 
 
 def warm(tree: Path):
