@@ -1,9 +1,8 @@
 // End-to-end runs of "-l", "-L" and "-x" on pakfiles built by the tool and
 // on hand-made hostile ones.
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>

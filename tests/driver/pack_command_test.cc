@@ -1,7 +1,6 @@
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
