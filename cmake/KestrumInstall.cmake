@@ -168,3 +168,5 @@ else()
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrum.pc.in ${PROJECT_BINARY_DIR}/kestrum.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kestrum.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+include(${CMAKE_CURRENT_LIST_DIR}/KestrumPackage.cmake)
