@@ -1,7 +1,9 @@
-# Installation of Kestrum: the kestrum tool and its manual page, and, for
-# programs that embed the reader runtime, the runtime's static libraries, its
-# public headers, a CMake package (find_package(Kestrum) -> Kestrum::reader)
-# and a pkg-config file (kestrum.pc).
+# Installation of Kestrum, in two components: "tool", the kestrum tool with
+# its manual page and documentation, and "dev", for programs that embed the
+# reader runtime: its static libraries, its public headers, a CMake package
+# (find_package(Kestrum) -> Kestrum::reader) and a pkg-config file
+# (kestrum.pc). cmake --install installs both; CPack makes one Debian package
+# of each (KestrumPackage.cmake).
 #
 # Installed layout, relative to the prefix:
 #   bin/kestrum
@@ -66,17 +68,17 @@ endforeach()
 
 # --- the tool, its manual page and documentation ---------------------------
 
-install(TARGETS kestrum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS kestrum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/format.md
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrum)
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrum COMPONENT tool)
 
 # --- the reader runtime for embedding --------------------------------------
 
 install(TARGETS ${KESTRUM_EXPORTED_LIBRARIES}
   EXPORT KestrumTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
 )
 foreach(pair IN LISTS KESTRUM_PUBLIC_HEADERS)
@@ -84,25 +86,29 @@ foreach(pair IN LISTS KESTRUM_PUBLIC_HEADERS)
   list(GET pair 0 source)
   list(GET pair 1 installed)
   get_filename_component(subdir "${installed}" DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/${source} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrum/${subdir})
+  install(FILES ${PROJECT_SOURCE_DIR}/${source} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrum/${subdir}
+          COMPONENT dev)
 endforeach()
 
-install(EXPORT KestrumTargets NAMESPACE Kestrum:: DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR})
-configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KestrumConfig.cmake.in
-  ${PROJECT_BINARY_DIR}/KestrumConfig.cmake
-  INSTALL_DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR})
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestrumConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES ${PROJECT_BINARY_DIR}/KestrumConfig.cmake ${PROJECT_BINARY_DIR}/KestrumConfigVersion.cmake
-        DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR})
+# --- what the runtime needs from outside the project -------------------------
 
-# --- pkg-config --------------------------------------------------------------
+# Imported targets that the runtime's libraries may link, with the line that
+# lets an installed consumer find each again (KestrumConfig.cmake) and its
+# linker flags for pkg-config. Such targets are visible only in the directory
+# that imports them, so they are known here by name.
+set(KESTRUM_IMPORTED_Threads::Threads_FIND "find_dependency(Threads)")
+set(KESTRUM_IMPORTED_Threads::Threads_LIBS "-pthread")
 
-# The libraries outside this project that the runtime's static libraries
-# need, as linker flags, taken from what the targets actually link (so that
-# a new dependency of the runtime shows up here without further ado).
-function(kestrum_external_link_flags out_var)
+# Walks the link interface of the given targets and sets, in the caller,
+# KESTRUM_EXTERNAL_LIBS (linker flags for the libraries outside the project)
+# KESTRUM_CONFIG_DEPENDENCIES (find_dependency lines) and
+# KESTRUM_EXTERNAL_LIBRARY_FILES (the library files linked by path). Taken from what
+# the targets really link, so a new dependency of the runtime shows up in
+# both without further ado.
+function(kestrum_external_dependencies)
   set(flags "")
+  set(finds "")
+  set(files "")
   set(pending ${ARGN})
   set(seen "")
   while(pending)
@@ -113,12 +119,13 @@ function(kestrum_external_link_flags out_var)
       continue()
     endif()
     list(APPEND seen "${item}")
-    if(TARGET ${item})
-      get_target_property(imported ${item} IMPORTED)
-      if(imported)
-        message(WARNING "kestrum.pc: imported target ${item} is not translated into linker flags")
-        continue()
-      endif()
+    if(DEFINED KESTRUM_IMPORTED_${item}_FIND)
+      list(APPEND finds "${KESTRUM_IMPORTED_${item}_FIND}")
+      list(APPEND flags ${KESTRUM_IMPORTED_${item}_LIBS})
+    elseif(item MATCHES "::")
+      message(WARNING "The reader runtime links ${item}: say in cmake/KestrumInstall.cmake how an installed "
+                      "consumer finds it (KESTRUM_IMPORTED_${item}_FIND and _LIBS).")
+    elseif(TARGET ${item})
       get_target_property(deps ${item} INTERFACE_LINK_LIBRARIES)
       if(deps)
         list(APPEND pending ${deps})
@@ -128,6 +135,7 @@ function(kestrum_external_link_flags out_var)
     elseif(item MATCHES "^-")
       list(APPEND flags "${item}")
     elseif(IS_ABSOLUTE "${item}")
+      list(APPEND files "${item}")
       # /usr/lib/x86_64-linux-gnu/liburing.so -> -luring
       get_filename_component(name "${item}" NAME_WE)
       string(REGEX REPLACE "^lib" "" name "${name}")
@@ -136,9 +144,28 @@ function(kestrum_external_link_flags out_var)
       list(APPEND flags "-l${item}")
     endif()
   endwhile()
+  list(REMOVE_DUPLICATES flags)
   list(JOIN flags " " flags)
-  set(${out_var} "${flags}" PARENT_SCOPE)
+  list(REMOVE_DUPLICATES finds)
+  list(JOIN finds "\n" finds)
+  set(KESTRUM_EXTERNAL_LIBS "${flags}" PARENT_SCOPE)
+  set(KESTRUM_CONFIG_DEPENDENCIES "${finds}" PARENT_SCOPE)
+  set(KESTRUM_EXTERNAL_LIBRARY_FILES "${files}" PARENT_SCOPE)
 endfunction()
+kestrum_external_dependencies(${KESTRUM_EXPORTED_LIBRARIES})
+
+# --- CMake package ----------------------------------------------------------
+
+install(EXPORT KestrumTargets NAMESPACE Kestrum:: DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR} COMPONENT dev)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KestrumConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KestrumConfig.cmake
+  INSTALL_DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestrumConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/KestrumConfig.cmake ${PROJECT_BINARY_DIR}/KestrumConfigVersion.cmake
+        DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR} COMPONENT dev)
+
+# --- pkg-config --------------------------------------------------------------
 
 set(KESTRUM_PC_LIBS "")
 foreach(lib IN LISTS KESTRUM_EXPORTED_LIBRARIES)
@@ -147,8 +174,7 @@ foreach(lib IN LISTS KESTRUM_EXPORTED_LIBRARIES)
     string(APPEND KESTRUM_PC_LIBS " -lkestrum_${lib}")
   endif()
 endforeach()
-kestrum_external_link_flags(KESTRUM_PC_EXTERNAL_LIBS ${KESTRUM_EXPORTED_LIBRARIES})
-string(STRIP "${KESTRUM_PC_LIBS} ${KESTRUM_PC_EXTERNAL_LIBS}" KESTRUM_PC_LIBS)
+string(STRIP "${KESTRUM_PC_LIBS} ${KESTRUM_EXTERNAL_LIBS}" KESTRUM_PC_LIBS)
 
 # The prefix is found relative to the .pc file itself, so the file stays
 # right wherever the tree is installed (cmake --install --prefix, CPack).
@@ -167,6 +193,6 @@ else()
   set(KESTRUM_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrum.pc.in ${PROJECT_BINARY_DIR}/kestrum.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/kestrum.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/kestrum.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 include(${CMAKE_CURRENT_LIST_DIR}/KestrumPackage.cmake)

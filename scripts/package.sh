@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package of Kestrum and checks it: its contents, that it
-# installs with apt-get, that the installed kestrum runs and packs a pakfile,
-# that "man kestrum" shows the manual page, and that a program builds against
-# the installed CMake package; then removes it again. Needs root for apt-get.
+# Builds the Debian packages of Kestrum (kestrum: the tool; libkestrum-dev:
+# the reader runtime for embedding) and checks them: their contents, that
+# they install with apt-get, that the installed kestrum runs and packs a
+# pakfile, that "man kestrum" shows the manual page, and that a program builds
+# against the installed CMake package; then removes them again. Needs root
+# for apt-get.
 #   scripts/package.sh [BUILD_DIR]      (default: build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,35 +24,55 @@ echo "== build"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_TESTS=OFF \
   -DKESTRUM_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)"
-rm -f "$dir"/kestrum_*.deb
+rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
-debs=("$dir"/kestrum_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single kestrum_*.deb in $dir"
-deb="$root/${debs[0]}"
-echo "package: ${deb#"$root"/}"
+
+# The one .deb in $dir whose name starts with $1_.
+deb_of() {
+  local found=("$dir/$1"_*.deb)
+  if [ ${#found[@]} -ne 1 ] || [ ! -f "${found[0]}" ]; then
+    fail "cpack made no single $1_*.deb in $dir"
+  fi
+  echo "$root/${found[0]}"
+}
+# Fails unless the package $1 holds every path that follows.
+expect_contents() {
+  local deb=$1 contents path
+  shift
+  contents=$(dpkg-deb -c "$deb")
+  for path in "$@"; do
+    grep -q " $path\$" <<<"$contents" || fail "$path is not in ${deb##*/}"
+  done
+}
+
+tool_deb=$(deb_of kestrum)
+dev_deb=$(deb_of libkestrum-dev)
 
 echo "== contents"
-dpkg-deb -f "$deb" Package Version Section Maintainer Depends
-contents=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/kestrum ./usr/share/man/man1/kestrum.1 ./usr/include/kestrum/pak_reader.h \
-  ./usr/include/kestrum/format/pak_layout.h ./usr/lib/cmake/Kestrum/KestrumConfig.cmake \
-  ./usr/lib/pkgconfig/kestrum.pc; do
-  grep -q " $path\$" <<<"$contents" || fail "$path is not in the package"
+for deb in "$tool_deb" "$dev_deb"; do
+  echo "${deb#"$root"/}:"
+  dpkg-deb -f "$deb" Package Version Section Maintainer Depends | sed 's/^/  /'
 done
-[ -n "$(dpkg-deb -f "$deb" Depends)" ] || fail "the package declares no dependencies"
+expect_contents "$tool_deb" ./usr/bin/kestrum ./usr/share/man/man1/kestrum.1 ./usr/share/doc/kestrum/format.md
+expect_contents "$dev_deb" ./usr/include/kestrum/pak_reader.h ./usr/include/kestrum/format/pak_layout.h \
+  ./usr/lib/cmake/Kestrum/KestrumConfig.cmake ./usr/lib/pkgconfig/kestrum.pc
+[ "$(dpkg-deb -f "$tool_deb" Section)" = utils ] || fail "kestrum is not in section utils"
+[ -n "$(dpkg-deb -f "$tool_deb" Depends)" ] || fail "kestrum declares no dependencies"
 
-if dpkg-query -W -f='${Status}' kestrum 2>/dev/null | grep -q 'install ok installed'; then
-  fail "a kestrum package is installed already; remove it first (apt-get remove kestrum)"
-fi
+for package in kestrum libkestrum-dev; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    fail "$package is installed already; remove it first (apt-get remove $package)"
+  fi
+done
 
 echo "== install"
 work=$(mktemp -d)
 cleanup() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq kestrum >/dev/null 2>&1 || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq kestrum libkestrum-dev >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$tool_deb" "$dev_deb" >/dev/null
 [ "$(command -v kestrum)" = /usr/bin/kestrum ] || fail "kestrum is not on the PATH as /usr/bin/kestrum"
 
 echo "== run"
@@ -81,4 +103,5 @@ echo "== remove"
 cleanup
 trap - EXIT
 [ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get remove"
-echo "package: ${deb#"$root"/} builds, installs, runs and removes cleanly"
+[ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get remove"
+echo "package: ${tool_deb#"$root"/} and ${dev_deb#"$root"/} build, install, work and remove cleanly"
