@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev liburing-dev)
 [ "${KESTRUM_SANITIZE_DEPS:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
+# Building and checking the Debian package (scripts/package.sh).
+[ "${KESTRUM_PACKAGE_DEPS:-0}" = 1 ] && packages+=(dpkg-dev file groff-base man-db pkgconf)
 
 missing=()
 for p in "${packages[@]}"; do

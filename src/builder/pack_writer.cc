@@ -66,13 +66,20 @@ class DataWriter {
   std::size_t filled_ = 0;
 };
 
+// Files kept open for the copy leave this many descriptors for everything else.
+constexpr std::size_t kSpareDescriptors = 64;
+
 // Existence check: opens every listed file, takes its size, and hands out
-// data offsets in list order. Returns the accepted entries, or nothing after
-// a fatal error (printed).
-std::optional<std::vector<std::uint32_t>> AcceptEntries(EntryTable& table, std::FILE* out) {
+// data offsets in list order. The opened files are kept for the copy while
+// the process may hold them, which saves opening each file a second time.
+// Returns false after a fatal error (printed).
+bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   const auto count = static_cast<int>(table.size());
-  std::vector<std::uint32_t> accepted;
+  std::vector<std::uint32_t>& accepted = plan.accepted;
   accepted.reserve(table.size());
+  plan.checked_files.reserve(table.size());
+  const std::size_t budget = RaiseOpenFileLimit();
+  std::size_t held = 0;
   std::uint64_t total = 0;
   std::string path;
   for (int i = 0; i < count; ++i) {
@@ -83,7 +90,8 @@ std::optional<std::vector<std::uint32_t>> AcceptEntries(EntryTable& table, std::
     PackEntry& e = table[static_cast<std::size_t>(i)];
     if (e.name_length == 0) continue;
     std::uint64_t length = 0;
-    if (!OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &length)) {
+    File file = OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &length);
+    if (!file) {
       std::fprintf(out, "WARNING file doesn't exist: %s\n", e.name);
       continue;
     }
@@ -95,26 +103,49 @@ std::optional<std::vector<std::uint32_t>> AcceptEntries(EntryTable& table, std::
     e.dir_string_offset = -1;
     e.data_offset = static_cast<std::uint32_t>(total);
     accepted.push_back(static_cast<std::uint32_t>(i));
+    if (held + kSpareDescriptors < budget) {
+      plan.checked_files.push_back(std::move(file));
+      ++held;
+    } else {
+      plan.checked_files.emplace_back();
+    }
     total += e.size;
     if (total > kMaxDataSize) {
       std::fprintf(out, "Total data size exceeds 2gb, please pack less files\n");
-      return std::nullopt;
+      return false;
     }
   }
-  return accepted;
+  return true;
+}
+
+// The file to copy for accepted position k, with its length now: the one
+// the check opened, else opened again. A file that has been deleted or
+// replaced since the check gives nothing.
+File OpenForCopy(const PackEntry& e, PackPlan& plan, std::size_t k, std::string& path, std::uint64_t& length) {
+  File file = std::move(plan.checked_files[k]);
+  if (file) {
+    const std::optional<std::uint64_t> now = LinkedFileLength(file);
+    if (!now) return File();
+    length = *now;
+  } else {
+    file = OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &length);
+  }
+  constexpr std::uint64_t kHintWorthwhile = 1 << 20;
+  if (length >= kHintWorthwhile) AdviseSequential(file);
+  return file;
 }
 
 // Copies every accepted file behind the header, in data order.
-bool WriteDataArea(const EntryTable& table, std::span<const std::uint32_t> accepted, const File& output,
-                   std::FILE* out) {
+bool WriteDataArea(const EntryTable& table, PackPlan& plan, const File& output, std::FILE* out) {
   DataWriter writer(output);
+  const std::vector<std::uint32_t>& accepted = plan.accepted;
   const auto n = static_cast<int>(accepted.size());
   std::string path;
   for (int k = 0; k < n; ++k) {
     std::fprintf(out, "Packing file... %d/%d        \r", k + 1, n);
     const PackEntry& e = table[accepted[static_cast<std::size_t>(k)]];
     std::uint64_t length = 0;
-    const File input = OpenRegularForReading(OpenPath(e, path), AccessHint::kSequential, &length);
+    const File input = OpenForCopy(e, plan, static_cast<std::size_t>(k), path, length);
     if (!input || length != e.size) {
       std::fprintf(out, "Input file changed size: '%s'\n", e.name);
       return false;
@@ -139,13 +170,11 @@ int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
     std::fprintf(out, "Number of files exceeds 64k, please pack less files\n");
     return 1;
   }
-  std::optional<std::vector<std::uint32_t>> accepted = AcceptEntries(table, out);
-  if (!accepted) return 1;
-  if (accepted->empty()) {
+  if (!AcceptEntries(table, plan, out)) return 1;
+  if (plan.accepted.empty()) {
     std::fprintf(out, "There are no files to pack. Empty pakfiles are not allowed!\n");
     return 1;
   }
-  plan.accepted = std::move(*accepted);
 
   HeaderLayout& layout = plan.layout;
   if (!LayOutHeader(table, plan.accepted, layout, out)) {
@@ -162,7 +191,7 @@ int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
   return 0;
 }
 
-int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, const PackPlan& plan, std::FILE* out) {
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out) {
   AtomicOutputFile output;
   if (!output.Open(pak_path)) {
     std::fprintf(out, "Can't create the output file '%s'\n", pak_path.c_str());
@@ -176,7 +205,7 @@ int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, co
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
   }
-  if (!WriteDataArea(table, plan.accepted, output.file(), out)) return 1;
+  if (!WriteDataArea(table, plan, output.file(), out)) return 1;
   if (!output.Commit()) {
     std::fprintf(out, "Error while writing output file!\n");
     return 1;

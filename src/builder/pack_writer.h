@@ -10,6 +10,7 @@
 
 #include "builder/header_layout.h"
 #include "builder/pack_entry.h"
+#include "io/file.h"
 
 namespace kestrum {
 
@@ -27,10 +28,13 @@ int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out)
 // exit code as WritePakfile does.
 struct PackPlan {
   std::vector<std::uint32_t> accepted;  // entry indices in data order
+  // The accepted files as opened by the check, by position in `accepted`,
+  // as many as the process may hold open; the others are opened again.
+  std::vector<File> checked_files;
   HeaderLayout layout;
   std::vector<std::uint8_t> header_image;  // as stored
 };
 int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out);
-int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, const PackPlan& plan, std::FILE* out);
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out);
 
 }  // namespace kestrum

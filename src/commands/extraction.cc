@@ -50,8 +50,7 @@ struct ExtractState {
 
 EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state, std::FILE* out) {
   std::string& fs_path = state.fs_path;
-  fs_path.assign(dest).append(entry_path);
-  std::replace(fs_path.begin(), fs_path.end(), '\\', '/');
+  OutputPath(dest, entry_path, fs_path);
   CreateParentDirectories(fs_path, state.level, state.last_parent);
   std::vector<std::uint8_t>& buffer = state.buffer;
 

@@ -22,4 +22,9 @@ bool IsUnsafeEntryPath(std::string_view path) {
   return false;
 }
 
+void OutputPath(std::string_view destination, std::string_view entry_path, std::string& fs_path) {
+  fs_path.assign(destination).append(entry_path);
+  std::replace(fs_path.begin(), fs_path.end(), '\\', '/');
+}
+
 }  // namespace kestrum

@@ -15,4 +15,8 @@ std::string NormalizeDestination(std::string_view dest);
 // at '\' or '/') equal to "..".
 bool IsUnsafeEntryPath(std::string_view path);
 
+// The file system path an entry is written to: the normalised destination
+// followed by the entry path, every '\' turned into '/'. Reuses `fs_path`.
+void OutputPath(std::string_view destination, std::string_view entry_path, std::string& fs_path);
+
 }  // namespace kestrum

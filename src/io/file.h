@@ -42,6 +42,18 @@ enum class AccessHint { kNormal, kSequential };
 File OpenRegularForReading(const std::string& path, AccessHint hint = AccessHint::kNormal,
                            std::uint64_t* length = nullptr);
 
+// The length of an open file that still has a name in the file system;
+// nothing when it has been deleted (or replaced) since it was opened, or on
+// an error.
+std::optional<std::uint64_t> LinkedFileLength(const File& file);
+
+// Tells the system that the file will be read front to back.
+void AdviseSequential(const File& file);
+
+// How many files the process may hold open at once, after raising its own
+// limit as far as it is allowed to.
+std::size_t RaiseOpenFileLimit();
+
 // Opens any existing file for reading (a FIFO or a pipe included).
 File OpenForReading(const std::string& path);
 

@@ -1,8 +1,10 @@
 // POSIX implementation of the plain file layer.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -13,7 +15,7 @@ namespace {
 
 int Fd(const File& file) { return static_cast<int>(file.handle()); }
 
-void AdviseSequential(int fd) {
+void AdviseSequentialFd(int fd) {
 #ifdef POSIX_FADV_SEQUENTIAL
   (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #else
@@ -53,9 +55,38 @@ File OpenRegularForReading(const std::string& path, AccessHint hint, std::uint64
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return File();
   // The read-ahead hint pays off only for files that take many reads.
   constexpr off_t kHintWorthwhile = 1 << 20;
-  if (hint == AccessHint::kSequential && st.st_size >= kHintWorthwhile) AdviseSequential(fd);
+  if (hint == AccessHint::kSequential && st.st_size >= kHintWorthwhile) AdviseSequentialFd(fd);
   if (length != nullptr) *length = static_cast<std::uint64_t>(st.st_size);
   return file;
+}
+
+std::optional<std::uint64_t> LinkedFileLength(const File& file) {
+  struct stat st;
+  if (!file.valid() || ::fstat(Fd(file), &st) != 0 || st.st_nlink == 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void AdviseSequential(const File& file) {
+  if (file.valid()) AdviseSequentialFd(Fd(file));
+}
+
+std::size_t RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 256;
+  // Enough for every file of the largest pakfile at once. Raising the hard
+  // limit needs privileges; without them the soft limit goes up to the hard.
+  constexpr rlim_t kWanted = 65536 + 256;
+  if (limit.rlim_cur < kWanted && limit.rlim_cur != RLIM_INFINITY) {
+    struct rlimit raised = {kWanted, std::max(limit.rlim_max, kWanted)};
+    if (limit.rlim_max == RLIM_INFINITY) raised.rlim_max = RLIM_INFINITY;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) {
+      raised = {limit.rlim_max, limit.rlim_max};
+      if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) raised = limit;
+    }
+    limit = raised;
+  }
+  constexpr rlim_t kPlenty = 1 << 20;
+  return static_cast<std::size_t>(limit.rlim_cur == RLIM_INFINITY ? kPlenty : std::min(limit.rlim_cur, kPlenty));
 }
 
 File OpenForReading(const std::string& path) {
@@ -66,7 +97,7 @@ File OpenForReading(const std::string& path) {
 File CreateExclusive(const std::string& path, AccessHint hint) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd < 0) return File();
-  if (hint == AccessHint::kSequential) AdviseSequential(fd);
+  if (hint == AccessHint::kSequential) AdviseSequentialFd(fd);
   return File(fd);
 }
 

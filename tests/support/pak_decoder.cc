@@ -92,6 +92,34 @@ bool DecodePak(std::span<const std::uint8_t> image, const LocaleKey& key, Decode
   return true;
 }
 
+void ReencodeHeader(std::vector<std::uint8_t>& image, const PakHeader& header, const std::vector<DirRecord>& records,
+                    const std::vector<std::uint8_t>& pool, const LocaleKey& key) {
+  PakHeader h = header;  // as a reader sees it: signature masked once
+  h.entry_count = static_cast<std::uint32_t>(records.size());
+  h.header_size = static_cast<std::uint32_t>(kFixedHeaderSize + kDirRecordSize * records.size() + pool.size());
+  h.stamp = kNoStamp;
+  h.checksum = kCrcStart;
+  std::vector<std::uint8_t> region(h.header_size);
+  EncodeHeader(h, std::span<std::uint8_t, kFixedHeaderSize>(region.data(), kFixedHeaderSize));
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    EncodeDirRecord(records[k], std::span<std::uint8_t, kDirRecordSize>(
+                                    region.data() + kFixedHeaderSize + kDirRecordSize * k, kDirRecordSize));
+  }
+  const std::size_t pool_start = kFixedHeaderSize + kDirRecordSize * records.size();
+  std::copy(pool.begin(), pool.end(), region.begin() + static_cast<std::ptrdiff_t>(pool_start));
+  std::uint32_t crc = kCrcStart;
+  Crc32Update(region, crc);
+  h.checksum = crc;
+  h.stamp = header.stamp;
+  EncodeHeader(h, std::span<std::uint8_t, kFixedHeaderSize>(region.data(), kFixedHeaderSize));
+  ScrambleHeader(std::span(region).subspan(pool_start), key);
+  MaskData(region);
+  // The data area keeps its place only when the header keeps its size.
+  const std::vector<std::uint8_t> data(image.begin() + header.header_size, image.end());
+  image.assign(region.begin(), region.end());
+  image.insert(image.end(), data.begin(), data.end());
+}
+
 std::string CheckWriterRules(const DecodedPak& pak) {
   const PakHeader& h = pak.header;
   const auto& es = pak.entries;

@@ -30,6 +30,13 @@ struct DecodedPak {
 // header does not check out.
 bool DecodePak(std::span<const std::uint8_t> image, const LocaleKey& key, DecodedPak& out, std::string& why);
 
+// Re-encodes a header region after a test changed the decoded directory or
+// pool in place: a valid checksum over the changed bytes, the pool scrambled
+// with `key`, everything masked; the data area is left as it is. Models a
+// hostile pakfile that passes every check.
+void ReencodeHeader(std::vector<std::uint8_t>& image, const PakHeader& header, const std::vector<DirRecord>& records,
+                    const std::vector<std::uint8_t>& pool, const LocaleKey& key);
+
 // Checks the writer's rules on a decoded pakfile: hash order, the data-order
 // chain, contiguous data offsets, file_size, name records, shared directory
 // strings and copies. Returns an empty string when all hold, else the first

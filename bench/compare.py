@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""Times Kestrum against the tools a user would pick instead, side by side.
+
+Makes three reproducible corpora (about 27,000 real small files copied from
+/usr/include and /usr/share; four incompressible files of 256 MiB; 60,000
+files of 0 to 200 bytes in a three-level tree), then times building, listing
+and extracting with Kestrum, GNU tar, bsdtar, zip -0 / unzip and 7zz -mx0,
+and the physical references (cat of every listed file into one file for
+building, cat of the archive for listing, cp -R of the tree for extraction).
+
+The page cache is warmed first and every output goes to a tmpfs. The tools
+run alternately, one run each per round (A B A B ...), so that the machine's
+noise spreads over all of them; the table shows medians, the ratios
+Kestrum / fastest other tool and Kestrum / reference, and peak memory.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def log(*args):
+    print(*args, file=sys.stderr, flush=True)
+
+
+# ---------------------------------------------------------------- corpora
+
+def make_small(dest: Path, max_files=27000, max_bytes=400 << 20):
+    """Real small files: headers and shared data, in a fixed order."""
+    tree = dest / "tree"
+    names = []
+    total = 0
+    for top in ("/usr/include", "/usr/share"):
+        for dirpath, dirnames, filenames in os.walk(top):
+            dirnames.sort()
+            for f in sorted(filenames):
+                src = Path(dirpath) / f
+                rel = src.relative_to("/usr")
+                text = str(rel)
+                if (not src.is_file() or src.is_symlink() or "\\" in text or "\n" in text or "\r" in text
+                        or text.startswith("*") or not text.isascii()):
+                    continue
+                size = src.stat().st_size
+                if size == 0 or size > 4 << 20 or total + size > max_bytes:
+                    continue
+                names.append(text)
+                total += size
+                if len(names) >= max_files:
+                    break
+            if len(names) >= max_files:
+                break
+    # Paths that fold to the same lower-case name would be one entry twice.
+    seen, unique = set(), []
+    for n in names:
+        if n.lower() not in seen:
+            seen.add(n.lower())
+            unique.append(n)
+    for n in unique:
+        target = tree / n
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile("/usr/" + n, target)
+    return unique
+
+
+def make_large(dest: Path, files=4, size=256 << 20):
+    tree = dest / "tree"
+    tree.mkdir(parents=True, exist_ok=True)
+    names = []
+    for i in range(files):
+        rng = random.Random(1000 + i)
+        name = f"blob{i}.bin"
+        with open(tree / name, "wb") as f:
+            for _ in range(size // (16 << 20)):
+                f.write(rng.randbytes(16 << 20))
+        names.append(name)
+    return names
+
+
+def make_tiny(dest: Path, files=60000):
+    tree = dest / "tree"
+    rng = random.Random(7)
+    names = []
+    for i in range(files):
+        a, b = i % 20, (i // 20) % 50
+        name = f"region_{a:02d}/sector_{a:02d}_{b:02d}/object_entity_{i:05d}.dat"
+        names.append(name)
+        p = tree / name
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(rng.randbytes(rng.randrange(201)))
+    return names
+
+
+CORPORA = {"small": make_small, "large": make_large, "tiny": make_tiny}
+
+
+def corpus(root: Path, name: str):
+    dest = root / name
+    listing = dest / "files.txt"
+    if not listing.exists():
+        log(f"making corpus {name} in {dest}")
+        shutil.rmtree(dest, ignore_errors=True)
+        dest.mkdir(parents=True)
+        names = CORPORA[name](dest)
+        listing.write_text("".join(n + "\n" for n in names))
+    return dest
+
+
+# ---------------------------------------------------------------- running
+
+def run(cmd, cwd):
+    """Runs a shell command; returns (seconds, peak RSS in KiB).
+
+    The command runs under /usr/bin/time, a small process, so that the peak
+    memory is the command's own and not inherited from this interpreter.
+    """
+    rss_file = Path("/dev/shm/kestrum-bench-rss")
+    start = time.perf_counter()
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(rss_file), "sh", "-c", cmd], cwd=cwd,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    seconds = time.perf_counter() - start
+    if proc.returncode != 0:
+        raise RuntimeError(f"`{cmd}` exited {proc.returncode}: {proc.stderr.decode(errors='replace').strip()[:400]}")
+    rss = int(rss_file.read_text().split()[-1])
+    return seconds, rss
+
+
+def warm(tree: Path):
+    subprocess.run(f"find . -type f -print0 | xargs -0 cat > /dev/null", cwd=tree, shell=True, check=True)
+
+
+def measure(tools, cwd, rounds, prepare):
+    """tools: {name: command}. prepare(name) runs before each run, untimed."""
+    times = {t: [] for t in tools}
+    rss = {t: 0 for t in tools}
+    for _ in range(rounds):
+        for name, cmd in tools.items():
+            prepare(name)
+            s, m = run(cmd, cwd)
+            times[name].append(s)
+            rss[name] = max(rss[name], m)
+    return {t: statistics.median(v) for t, v in times.items()}, rss
+
+
+def table(title, medians, rss, kestrum, reference):
+    others = [t for t in medians if t not in (kestrum, reference)]
+    fastest = min(others, key=lambda t: medians[t])
+    lines = [f"### {title}", "", "| tool | median s | peak RSS MiB |", "|---|---:|---:|"]
+    for t in medians:
+        lines.append(f"| {t} | {medians[t]:.3f} | {rss[t] / 1024:.1f} |")
+    lines.append("")
+    lines.append(f"Kestrum / fastest other ({fastest}): **{medians[kestrum] / medians[fastest]:.2f}**; "
+                 f"Kestrum / reference ({reference}): **{medians[kestrum] / medians[reference]:.2f}**")
+    lines.append("")
+    return "\n".join(lines)
+
+
+def bench_corpus(name, root, out, kestrum, rounds, phases):
+    src = corpus(root, name)
+    tree = src / "tree"
+    warm(tree)
+    lst = src / "files.txt"
+    arch = out / "archives"
+    report = []
+
+    def clean(path):
+        shutil.rmtree(path, ignore_errors=True)
+        path.mkdir(parents=True)
+
+    if "build" in phases:
+        build = {
+            "kestrum -a": f"{kestrum} -- -a {lst} {arch}/k.pak",
+            "GNU tar": f"tar -cf {arch}/t.tar -T {lst}",
+            "bsdtar": f"bsdtar -cf {arch}/b.tar -T {lst}",
+            "zip -0": f"zip -0 -q {arch}/z.zip -@ < {lst}",
+            "7zz -mx0": f"7zz a -bd -bso0 -mx0 {arch}/s.7z @{lst}",
+            "cat (reference)": f"xargs -d '\\n' cat < {lst} > {arch}/cat.bin",
+        }
+        clean(arch)
+        med, rss = measure(build, tree, rounds, lambda t: [p.unlink() for p in arch.glob("*")])
+        report.append(table(f"{name}: building", med, rss, "kestrum -a", "cat (reference)"))
+    # Archives for listing and extraction, made once.
+    clean(arch)
+    for cmd in (f"{kestrum} -- -a {lst} {arch}/k.pak", f"tar -cf {arch}/t.tar -T {lst}",
+                f"zip -0 -q {arch}/z.zip -@ < {lst}", f"7zz a -bd -bso0 -mx0 {arch}/s.7z @{lst}"):
+        run(cmd, tree)
+    if "list" in phases:
+        listing = {
+            "kestrum -l": f"{kestrum} -- -l {arch}/k.pak",
+            "GNU tar": f"tar -tf {arch}/t.tar",
+            "bsdtar": f"bsdtar -tf {arch}/t.tar",
+            "unzip -l": f"unzip -l {arch}/z.zip",
+            "7zz l": f"7zz l {arch}/s.7z",
+            "cat (reference)": f"cat {arch}/k.pak",
+        }
+        med, rss = measure(listing, out, rounds, lambda t: None)
+        report.append(table(f"{name}: listing", med, rss, "kestrum -l", "cat (reference)"))
+    if "extract" in phases:
+        dest = out / "x"
+        extract = {
+            "kestrum -x": f"{kestrum} -- -x {arch}/k.pak {dest}",
+            "GNU tar": f"tar -xf {arch}/t.tar -C {dest}",
+            "bsdtar": f"bsdtar -xf {arch}/t.tar -C {dest}",
+            "unzip": f"unzip -q {arch}/z.zip -d {dest}",
+            "7zz x": f"7zz x -bd -bso0 {arch}/s.7z -o{dest}",
+            "cp -R (reference)": f"cp -R {tree}/. {dest}",
+        }
+        med, rss = measure(extract, out, rounds, lambda t: clean(dest))
+        report.append(table(f"{name}: extraction", med, rss, "kestrum -x", "cp -R (reference)"))
+    shutil.rmtree(arch, ignore_errors=True)
+    return "\n".join(report)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--kestrum", default=str(ROOT / "build-release/src/driver/kestrum"))
+    ap.add_argument("--corpora", default="/var/tmp/kestrum-bench", help="where the corpora are made and kept")
+    ap.add_argument("--out", default="/dev/shm/kestrum-bench-out", help="a tmpfs for every output")
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--only", nargs="*", default=list(CORPORA), choices=list(CORPORA))
+    ap.add_argument("--phases", nargs="*", default=["build", "list", "extract"], choices=["build", "list", "extract"])
+    ap.add_argument("--report", default=str(ROOT / "build-release/bench-report.md"))
+    args = ap.parse_args()
+
+    root, out = Path(args.corpora), Path(args.out)
+    out.mkdir(parents=True, exist_ok=True)
+    parts = [f"## Kestrum against the alternatives ({time.strftime('%Y-%m-%d %H:%M')}, {os.cpu_count()} cores, "
+             f"medians of {args.rounds} alternating runs)", ""]
+    for name in args.only:
+        log(f"== {name}")
+        parts.append(bench_corpus(name, root, out, args.kestrum, args.rounds, args.phases))
+    shutil.rmtree(out, ignore_errors=True)
+    text = "\n".join(parts)
+    print(text)
+    Path(args.report).write_text(text + "\n")
+
+
+if __name__ == "__main__":
+    main()
