@@ -33,6 +33,11 @@ int main() {
   const kestrum::PakHeader back = kestrum::DecodeHeader(bytes);
   check(back.entry_count == 4 && back.header_size == 158, "DecodeHeader reads back EncodeHeader");
 
+  // The runtime itself, with what it links from outside (the I/O layer's ring library).
+  check(kestrum::PakOpen("/nonexistent/kestrum-consumer.pak", 64, "", 0, false) == -1,
+        "PakOpen reports a pakfile that is not there");
+  check(kestrum::PakFileOpen("anything") == nullptr, "PakFileOpen finds nothing with no pakfile open");
+
   if (failures == 0) std::printf("installed Kestrum: ok\n");
   return failures == 0 ? 0 : 1;
 }
