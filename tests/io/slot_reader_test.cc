@@ -134,30 +134,6 @@ TEST_P(SlotReaderTest, SequentialReadingAlternatesTheSlotsAndStopsReadAheadAtThe
   EXPECT_EQ(Read(limit + 50000, 10), "");
 }
 
-TEST_P(SlotReaderTest, RequestsOfEverySizeAcrossBlockBoundariesComeOutWhole) {
-  const std::uint32_t size = 9 * kBlock + 1234;
-  Open(Plain(size), size);
-  for (std::uint32_t chunk : {1u, 52u, 4095u, 4096u, 4097u, kBlock - 1, kBlock, kBlock + 1, 3 * kBlock + 7}) {
-    ResetSlots(pak_);
-    std::string all;
-    for (std::uint32_t p = 0; p < size; p += chunk) all += Read(p, chunk);
-    EXPECT_EQ(all, plain_) << chunk;
-  }
-  // Stepping back a little, and jumping back and forth, still gives the right bytes.
-  for (std::uint32_t p : {kBlock - 10, 3 * kBlock + 5000, 100u, 8 * kBlock, 2 * kBlock - 3000}) {
-    EXPECT_EQ(Read(p, 5000), plain_.substr(p, 5000)) << p;
-  }
-}
-
-TEST_P(SlotReaderTest, SmallestBlocksStillCoverEveryPosition) {
-  const std::uint32_t size = 50000;
-  Open(Plain(size), size, 4096);
-  std::string all;
-  for (std::uint32_t p = 0; p < size; p += 3000) all += Read(p, 3000);
-  EXPECT_EQ(all, plain_);
-  EXPECT_EQ(Read(10000, 4000), plain_.substr(10000, 4000));
-}
-
 TEST_P(SlotReaderTest, AFileShorterThanItsLimitNeverDeliversBytesOfAnEarlierLoad) {
   const std::uint32_t size = 20000;
   Open(Plain(size), 3 * kBlock);
