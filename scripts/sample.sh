@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Kestrum and runs its main job on the bundled sample tree: packs
-# sample/tree from the list sample/files.txt and shows the pakfile.
+# Builds Kestrum and runs its whole job on the bundled sample tree: packs
+# sample/tree from the list sample/files.txt, lists the pakfile both ways,
+# unpacks it and compares every unpacked file with its original.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,9 +13,27 @@ kestrum="$PWD/build/src/driver/kestrum"
 out="$PWD/build/sample"
 rm -rf "$out" && mkdir -p "$out"
 
-# List file paths are relative to the current directory.
+echo "== pack (list file paths are relative to the current directory)"
 (cd sample/tree && "$kestrum" -- -a ../files.txt "$out/sample.pak") | tr '\r' '\n' | grep -v '^$' | uniq
-echo
 ls -l "$out/sample.pak"
-echo "First bytes (the signature is plain text, the rest of the header is masked):"
-od -A d -t x1z -N 64 "$out/sample.pak"
+
+echo "== list in data order"
+"$kestrum" -- -l "$out/sample.pak"
+echo "== list in hash order"
+"$kestrum" -- -L "$out/sample.pak"
+
+echo "== unpack"
+(cd "$out" && "$kestrum" -- -x sample.pak extracted)
+
+echo "== compare"
+# Stored paths are lower case with '\' separators; unpacked files carry them.
+count=0
+while IFS= read -r line; do
+  path=${line%$'\r'}
+  [ -z "$path" ] && continue
+  original=$(printf '%s' "$path" | tr '\\' '/')
+  stored=$(printf '%s' "$original" | tr 'A-Z' 'a-z')
+  cmp "sample/tree/$original" "$out/extracted/$stored"
+  count=$((count + 1))
+done < sample/files.txt
+echo "all $count files unpacked identical to their originals"

@@ -1,11 +1,16 @@
 #include "driver/driver.h"
 
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "builder/list_file.h"
 #include "builder/pack_writer.h"
+#include "commands/extraction.h"
+#include "commands/listing.h"
 #include "format/locale_key.h"
 #include "format/pak_layout.h"
+#include "reader/pak_reader.h"
 
 namespace kestrum {
 namespace {
@@ -49,12 +54,27 @@ int RunAdd(const char* list_path, const char* pak_arg, std::FILE* out) {
   return code;
 }
 
+// "-l", "-L" and "-x": open the pakfile, copy its directory out, run the
+// command on the copy, close every pakfile.
 int RunRead(char command, const char* pak_path, const char* dest, std::FILE* out) {
-  // Listing and extraction arrive with the reader runtime.
-  (void)command;
-  (void)dest;
-  std::fprintf(out, "Bad Pakfile '%s'\n", pak_path);
-  return 1;
+  constexpr std::uint32_t kBlockKib = 64;
+  const std::int32_t id = PakOpen(pak_path, kBlockKib, {}, 0, false);
+  if (id < 0) {
+    std::fprintf(out, "Bad Pakfile '%s'\n", pak_path);
+    return 1;
+  }
+  PakHeader header;
+  std::vector<std::uint8_t> names;
+  std::vector<DirRecord> records;
+  PakGetDirectory(id, header, names, records);
+  int code = 0;
+  if (command == 'x') {
+    code = ExtractPakfile(header, names, records, dest != nullptr ? dest : ".", out);
+  } else {
+    ListPakfile(header, names, records, command == 'l', out);
+  }
+  PakCloseAll();
+  return code;
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST_F(Cli, ExtractionRestoresEveryFileUnderTheDefaultDestination) {
 }
 
 TEST_F(Cli, DestinationIsPrintedTheSameWhateverItsSeparators) {
-  for (const std::string& dest : {"x1", "x2/", "x3\\", "nested/x4", "nested\\x5\\"}) {
+  for (const std::string dest : {"x1", "x2/", "x3\\", "nested/x4", "nested\\x5\\"}) {
     const auto run = RunTool(dir_.path(), {"--", "-x", "game.pak", dest});
     EXPECT_EQ(run.exit_code, 0);
     std::string printed = dest;
