@@ -10,6 +10,7 @@
 #include "format/pak_layout.h"
 #include "io/atomic_output.h"
 #include "io/file.h"
+#include "io/host_path.h"
 
 namespace kestrum {
 namespace {
@@ -17,11 +18,10 @@ namespace {
 constexpr std::size_t kEntryLimit = kMaxEntries;
 constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFF;  // 2^31 - 1
 
-// The path a listed file is opened by: the line's own text, with '\' as '/'.
-// Reuses one string so that the per-file work allocates nothing.
+// The path a listed file is opened by (see ListedFilePath). Reuses one
+// string so that the per-file work allocates nothing.
 const std::string& OpenPath(const PackEntry& e, std::string& scratch) {
-  scratch.assign(e.source);
-  std::replace(scratch.begin(), scratch.end(), '\\', '/');
+  ListedFilePath(e.source, std::string_view(e.name, e.name_length), scratch);
   return scratch;
 }
 

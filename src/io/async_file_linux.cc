@@ -241,6 +241,14 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   return result;
 }
 
+AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
+  return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
+}
+
+AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
+  return MakeAsyncFile(CreateOrTruncate(path), channels);
+}
+
 AsyncBackend BackendOf(const AsyncFile& file) {
   return file.valid() ? QueueOf(file).backend : AsyncBackend::kImmediate;
 }

@@ -1,21 +1,29 @@
-// The lock of one open pakfile: an ordinary mutex with a non-blocking
+// The lock of one open pakfile: a mutual-exclusion lock with a non-blocking
 // attempt. It meets the standard Lockable requirements, so std::lock_guard
-// and std::unique_lock work with it.
+// and std::unique_lock work with it. Each platform file keeps its own lock
+// object (a mutex, a critical section) in the storage here.
 #pragma once
 
-#include <mutex>
+#include <cstddef>
 
 namespace kestrum {
 
 class PakLock {
  public:
-  void lock() { mutex_.lock(); }
+  PakLock();
+  ~PakLock();
+  PakLock(const PakLock&) = delete;
+  PakLock& operator=(const PakLock&) = delete;
+
+  void lock();
   // Takes the lock only if no other thread holds it; never waits.
-  bool try_lock() { return mutex_.try_lock(); }
-  void unlock() { mutex_.unlock(); }
+  bool try_lock();
+  void unlock();
+
+  static constexpr std::size_t kStateSize = 64;
 
  private:
-  std::mutex mutex_;
+  alignas(16) unsigned char state_[kStateSize];
 };
 
 }  // namespace kestrum
