@@ -22,16 +22,20 @@ struct HandleCloser {
 };
 using PakFilePtr = std::unique_ptr<PakFileHandle, HandleCloser>;
 
-// Creates every directory level of `fs_path` (a '/'-separated path) before
-// its last separator. Levels shared with the previous entry's directory were
+// Creates every directory level of `fs_path` before its last separator, one
+// level at a time. Levels shared with the previous entry's directory were
 // created (or tried) for that entry and are skipped, so that a tree extracted
-// in data order costs about one mkdir per new directory. Failures are not
-// reported here: they show when the file itself cannot be created.
-void CreateParentDirectories(const std::string& fs_path, std::string& level, std::string& last_parent) {
-  const std::size_t cut = fs_path.rfind('/');
+// in data order costs about one call per new directory. Failures are not
+// reported here: they show when the file itself cannot be created (a level
+// that is no directory at all, such as a drive name, does no harm).
+void CreateParentDirectories(const std::string& fs_path, char separator, std::string& level,
+                             std::string& last_parent) {
+  const std::size_t cut = fs_path.rfind(separator);
   if (cut == std::string::npos) return;
-  for (std::size_t at = fs_path.find('/'); at != std::string::npos && at <= cut; at = fs_path.find('/', at + 1)) {
-    const bool done_before = last_parent.size() >= at && (last_parent.size() == at || last_parent[at] == '/') &&
+  for (std::size_t at = fs_path.find(separator); at != std::string::npos && at <= cut;
+       at = fs_path.find(separator, at + 1)) {
+    const bool done_before = last_parent.size() >= at &&
+                             (last_parent.size() == at || last_parent[at] == separator) &&
                              last_parent.compare(0, at, fs_path, 0, at) == 0;
     if (at == 0 || done_before) continue;
     level.assign(fs_path, 0, at);
@@ -46,12 +50,13 @@ struct ExtractState {
   std::string fs_path;
   std::string level;
   std::string last_parent;
+  PathStyle style = HostPathStyle();
 };
 
 EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state, std::FILE* out) {
   std::string& fs_path = state.fs_path;
-  OutputPath(dest, entry_path, fs_path);
-  CreateParentDirectories(fs_path, state.level, state.last_parent);
+  OutputPath(dest, entry_path, fs_path, state.style);
+  CreateParentDirectories(fs_path, PathSeparator(state.style), state.level, state.last_parent);
   std::vector<std::uint8_t>& buffer = state.buffer;
 
   const PakFilePtr handle(PakFileOpen(entry_path));
@@ -93,7 +98,7 @@ int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names,
     if (exit_code != 0) return;
     if (!BuildEntryPath(k, names, records, path)) return;
     std::fprintf(out, "%s\n", path.c_str());
-    if (IsUnsafeEntryPath(path)) {
+    if (IsUnsafeEntryPath(path, state.style)) {
       std::fprintf(out, "  ERROR: Unsafe path, entry skipped!\n");
       return;
     }
