@@ -4,10 +4,11 @@
 // ERROR_IO_PENDING means the transfer goes on in the system; it is collected
 // with GetOverlappedResult, and CancelIo abandons what is outstanding.
 //
-// Files opened here for overlapped transfers use the queued back end. A file
-// handed in already open (MakeAsyncFile), and every file while the immediate
-// back end is forced, is a plain handle: the same calls then complete before
-// they return, at the position that the block names.
+// Files opened here are opened for overlapped transfers (FILE_FLAG_OVERLAPPED)
+// and use the queued back end; so does a handle handed in already open
+// (MakeAsyncFile), which may be either kind: on a plain handle the same calls
+// simply complete before they return, at the position that the block names.
+// While the immediate back end is forced, files are opened as plain handles.
 #include <windows.h>
 
 #include <vector>
@@ -149,7 +150,9 @@ AsyncFile Wrap(File file, int channels, AsyncBackend backend) {
 
 }  // namespace
 
-AsyncFile MakeAsyncFile(File file, int channels) { return Wrap(std::move(file), channels, AsyncBackend::kImmediate); }
+AsyncFile MakeAsyncFile(File file, int channels) {
+  return Wrap(std::move(file), channels, force_immediate ? AsyncBackend::kImmediate : AsyncBackend::kQueued);
+}
 
 AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
   if (force_immediate) return Wrap(OpenRegularForReading(path, AccessHint::kSequential), channels, AsyncBackend::kImmediate);

@@ -1,13 +1,12 @@
 #include "builder/pack_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "builder/list_file.h"
 #include "support/pak_decoder.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -177,14 +176,9 @@ TEST_F(PackWriter, WrittenPakfileDecodesAndHoldsTheFiles) {
   EXPECT_NE(printed.find("Total file size = " + std::to_string(pak.header.header_size + 15) +
                          " (header=" + std::to_string(pak.header.header_size) + " + data=15)                 \n"),
             std::string::npos);
-  struct stat st;
-  ASSERT_EQ(::stat("out.pak", &st), 0);
-  EXPECT_EQ(
-      st.st_mode & 0777, 0666 & ~[] {
-        mode_t m = ::umask(0);
-        ::umask(m);
-        return m;
-      }());
+  if (const std::optional<unsigned> usual = testing::UsualNewFilePermissions()) {
+    EXPECT_EQ(testing::PermissionBits("out.pak"), usual);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // End-to-end runs of "-l", "-L" and "-x" on pakfiles built by the tool and
 // on hand-made hostile ones.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +9,7 @@
 
 #include "format/locale_key.h"
 #include "support/pak_decoder.h"
+#include "support/platform.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -201,13 +200,8 @@ TEST_F(Cli, EntriesThatCannotBeFoundAreReportedOneByOne) {
 TEST_F(Cli, FailedWriteEndsTheRunWithExitCodeOne) {
   const std::string mount_point = dir_ / "small";
   std::filesystem::create_directory(mount_point);
-  if (::geteuid() != 0 || ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=128k") != 0) {
-    GTEST_SKIP() << "needs root to mount a small tmpfs";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{mount_point};
+  const auto volume = testing::MountSmallVolume(mount_point, 128);
+  if (!volume) GTEST_SKIP() << "needs root to mount a small tmpfs";
   const auto run = RunTool(dir_.path(), {"--", "-x", "game.pak", "small"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out.substr(run.out.size() - 33), "Error while writing output file!\n");

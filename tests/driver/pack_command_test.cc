@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "format/locale_key.h"
 #include "support/pak_decoder.h"
 #include "support/run_tool.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -107,13 +106,8 @@ TEST_F(PackCommand, FailedBuildLeavesTheEarlierPakfileAlone) {
 TEST_F(PackCommand, FullDiskIsCaughtBeforeWritingAndKeepsTheEarlierPakfile) {
   const std::string mount_point = dir_ / "small";
   std::filesystem::create_directory(mount_point);
-  if (::geteuid() != 0 || ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=256k") != 0) {
-    GTEST_SKIP() << "needs root to mount a small tmpfs";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{mount_point};
+  const auto volume = testing::MountSmallVolume(mount_point, 256);
+  if (!volume) GTEST_SKIP() << "needs root to mount a small tmpfs";
 
   WriteFile(dir_ / "big.bin", std::string(1 << 20, 'b'));
   WriteFile(dir_ / "big.txt", "big.bin\n");

@@ -1,14 +1,13 @@
 #include "io/async_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "io/backend_param.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -108,7 +107,7 @@ TEST_P(AsyncFileTest, FailuresAreReportedNotHidden) {
   TempDir dir;
   std::vector<std::uint8_t> buf(4096, 1);
   // Reading a directory fails.
-  AsyncFile directory = MakeAsyncFile(File(::open(dir.path().c_str(), O_RDONLY | O_CLOEXEC)), 1);
+  AsyncFile directory = MakeAsyncFile(testing::OpenDirectoryHandle(dir.path()), 1);
   ASSERT_TRUE(directory);
   const TransferStart started = StartRead(directory, 0, 0, buf);
   EXPECT_TRUE(started == TransferStart::kFailed || !AwaitTransfer(directory, 0).ok);
@@ -130,12 +129,14 @@ KESTRUM_INSTANTIATE_FOR_BACKENDS(AsyncFileTest);
 class QueuedPipeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::QueuedBackendAvailable()) GTEST_SKIP() << "no io_uring here";
-    ASSERT_EQ(::pipe(fds_), 0);
-    reader_ = MakeAsyncFile(File(fds_[0]), 2);
-    writer_ = File(fds_[1]);
+    if (!testing::QueuedBackendAvailable()) GTEST_SKIP() << "no asynchronous I/O service here";
+    File read_end;
+    ASSERT_TRUE(testing::MakePipe(read_end, writer_));
+    reader_ = MakeAsyncFile(std::move(read_end), 2);
   }
-  int fds_[2] = {-1, -1};
+  bool Send(const std::string& bytes) {
+    return WriteFully(writer_, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  }
   AsyncFile reader_;
   File writer_;
 };
@@ -146,7 +147,7 @@ TEST_F(QueuedPipeTest, AReadStaysPendingUntilItsBytesArrive) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_TRUE(TransferInProgress(reader_, 0));
   EXPECT_FALSE(TransferInProgress(reader_, 1));  // an idle channel is not pending
-  ASSERT_EQ(::write(static_cast<int>(writer_.handle()), "hello", 5), 5);
+  ASSERT_TRUE(Send("hello"));
   const TransferOutcome got = AwaitTransfer(reader_, 0);
   EXPECT_TRUE(got.ok);
   ASSERT_EQ(got.bytes, 5u);
@@ -162,7 +163,7 @@ TEST_F(QueuedPipeTest, CancellationEndsOutstandingReadsAndCloseDoesNotHang) {
   EXPECT_FALSE(AwaitTransfer(reader_, 1).ok);
   // The channel is usable again after a cancellation.
   ASSERT_EQ(StartRead(reader_, 0, 0, a), TransferStart::kPending);
-  ASSERT_EQ(::write(static_cast<int>(writer_.handle()), "xy", 2), 2);
+  ASSERT_TRUE(Send("xy"));
   EXPECT_EQ(AwaitTransfer(reader_, 0).bytes, 2u);
   // Closing with a read outstanding collects it first.
   ASSERT_EQ(StartRead(reader_, 1, 0, b), TransferStart::kPending);

@@ -1,6 +1,5 @@
 #include "io/slot_reader.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +7,7 @@
 
 #include "format/mask.h"
 #include "io/backend_param.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -153,7 +153,7 @@ TEST_P(SlotReaderTest, AFailedBlockGivesAShortCountAndStaysFailed) {
   AllocateSlots(pak_, kBlock);
   pak_.limit = 4 * kBlock;
   // A directory opens but cannot be read.
-  pak_.file = MakeAsyncFile(File(::open(dir_.path().c_str(), O_RDONLY | O_CLOEXEC)), kReadChannels);
+  pak_.file = MakeAsyncFile(testing::OpenDirectoryHandle(dir_.path()), kReadChannels);
   ASSERT_TRUE(pak_.file);
   EXPECT_EQ(Read(100, 10), "");
   EXPECT_EQ(pak_.slots[0].state, SlotState::kFailed);
@@ -195,7 +195,7 @@ TEST_P(SlotReaderTest, AFailedCopyWriteEndsWriteThroughButNotTheRead) {
 TEST_P(SlotReaderTest, AFailedReadEndsWriteThrough) {
   AllocateSlots(pak_, kBlock);
   pak_.limit = 4 * kBlock;
-  pak_.file = MakeAsyncFile(File(::open(dir_.path().c_str(), O_RDONLY | O_CLOEXEC)), kReadChannels);
+  pak_.file = MakeAsyncFile(testing::OpenDirectoryHandle(dir_.path()), kReadChannels);
   BeginCopy();
   EXPECT_EQ(Read(0, 10), "");
   EXPECT_EQ(pak_.mode, StreamMode::kPlain);

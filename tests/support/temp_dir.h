@@ -2,12 +2,12 @@
 // whole-file read/write helpers.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,8 +16,15 @@ namespace kestrum::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrum-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "kestrum-test-%08x", static_cast<unsigned>(random()));
+      std::error_code ec;
+      // create_directory is false for a name that exists already.
+      if (std::filesystem::create_directory(base / name, ec)) path_ = (base / name).string();
+    }
   }
   ~TempDir() {
     std::error_code ec;

@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "support/platform.h"
+
+namespace kestrum::testing {
+namespace {
+
+// Runs its action when the last owner lets go.
+struct OnRelease {
+  std::function<void()> action;
+  ~OnRelease() { action(); }
+};
+
+}  // namespace
+
+std::string DevicePath() { return "/dev/null"; }
+
+bool MakeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
+
+File OpenDirectoryHandle(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return fd < 0 ? File() : File(fd);
+}
+
+bool MakePipe(File& read_end, File& write_end) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  read_end = File(fds[0]);
+  write_end = File(fds[1]);
+  return true;
+}
+
+std::shared_ptr<void> LockOutReaders(const std::string& path) {
+  if (::geteuid() == 0) return nullptr;
+  if (::chmod(path.c_str(), 0) != 0) return nullptr;
+  return std::make_shared<OnRelease>([path] { ::chmod(path.c_str(), 0600); });
+}
+
+std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib) {
+  const std::string options = "size=" + std::to_string(kib) + "k";
+  if (::geteuid() != 0 || ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) != 0) return nullptr;
+  return std::make_shared<OnRelease>([path] { ::umount(path.c_str()); });
+}
+
+std::optional<unsigned> PermissionBits(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st.st_mode & 0777;
+}
+
+std::optional<unsigned> UsualNewFilePermissions() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace kestrum::testing

@@ -1,0 +1,104 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+#include "support/run_tool.h"
+
+#ifndef KESTRUM_BINARY
+#error "KESTRUM_BINARY must name the built tool"
+#endif
+
+namespace kestrum::testing {
+namespace {
+
+// Appends one argument to a command line so that the C runtime's parser
+// gives it back unchanged: quoted, with the backslashes in front of a quote
+// (and at the end, before the closing quote) doubled.
+void AppendQuoted(std::string& line, const std::string& arg) {
+  line += '"';
+  std::size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') backslashes = backslashes * 2 + 1;
+    line.append(backslashes, '\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, '\\');
+  line += '"';
+}
+
+void Drain(HANDLE pipe, std::string& into) {
+  char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0) into.append(buf, got);
+}
+
+struct Pipe {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  Pipe() {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&read, &write, &inherit, 0)) throw std::runtime_error("CreatePipe");
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);  // only the child's end is inherited
+  }
+  ~Pipe() {
+    if (read != nullptr) CloseHandle(read);
+    if (write != nullptr) CloseHandle(write);
+  }
+  void CloseWriteEnd() {
+    CloseHandle(write);
+    write = nullptr;
+  }
+};
+
+}  // namespace
+
+ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
+  std::string binary = KESTRUM_BINARY;
+  std::replace(binary.begin(), binary.end(), '/', '\\');
+  std::string line;
+  AppendQuoted(line, binary);
+  for (const std::string& a : args) {
+    line += ' ';
+    AppendQuoted(line, a);
+  }
+
+  Pipe out, err;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = out.write;
+  startup.hStdError = err.write;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessA(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
+                                      &startup, &process);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (!started) throw std::runtime_error("CreateProcess " + binary);
+  // The child holds its own copies now; ours must go, or the pipes never end.
+  out.CloseWriteEnd();
+  err.CloseWriteEnd();
+
+  ToolRun run;
+  std::thread err_reader([&] { Drain(err.read, run.err); });
+  Drain(out.read, run.out);
+  err_reader.join();
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  run.exit_code = static_cast<int>(code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return run;
+}
+
+}  // namespace kestrum::testing
