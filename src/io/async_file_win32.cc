@@ -138,36 +138,29 @@ void AsyncFile::Close() {
   file_.Close();
 }
 
-namespace {
-
-AsyncFile Wrap(File file, int channels, AsyncBackend backend) {
+AsyncFile MakeAsyncFile(File file, int channels) {
   AsyncFile result;
   if (!file.valid() || channels < 1) return result;
+  const AsyncBackend backend = force_immediate ? AsyncBackend::kImmediate : AsyncBackend::kQueued;
   result.file_ = std::move(file);
   result.queue_ = std::make_unique<AsyncQueue>(HandleOf(result.file_), channels, backend);
   return result;
 }
 
-}  // namespace
-
-AsyncFile MakeAsyncFile(File file, int channels) {
-  return Wrap(std::move(file), channels, force_immediate ? AsyncBackend::kImmediate : AsyncBackend::kQueued);
-}
-
 AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
-  if (force_immediate) return Wrap(OpenRegularForReading(path, AccessHint::kSequential), channels, AsyncBackend::kImmediate);
+  if (force_immediate) return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
   File file(reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN,
                                                         nullptr)));
   if (file && GetFileType(HandleOf(file)) != FILE_TYPE_DISK) file.Close();  // a device or a pipe
-  return Wrap(std::move(file), channels, AsyncBackend::kQueued);
+  return MakeAsyncFile(std::move(file), channels);
 }
 
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
-  if (force_immediate) return Wrap(CreateOrTruncate(path), channels, AsyncBackend::kImmediate);
+  if (force_immediate) return MakeAsyncFile(CreateOrTruncate(path), channels);
   File file(reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                         FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
-  return Wrap(std::move(file), channels, AsyncBackend::kQueued);
+  return MakeAsyncFile(std::move(file), channels);
 }
 
 AsyncBackend BackendOf(const AsyncFile& file) {

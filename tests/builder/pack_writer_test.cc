@@ -109,12 +109,13 @@ TEST_F(PackWriter, FailedBuildKeepsAnEarlierPakfileAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(PackWriter, OversizedFilesAndTotalsAreCaught) {
-  // Sparse files cost no disk space.
-  auto make_sparse = [](const char* name, off_t size) {
+  // Files made long by setting their length are sparse (on Linux, and under
+  // Wine), so they cost no disk space.
+  auto make_sparse = [](const char* name, std::uintmax_t size) {
     WriteFile(name, "");
-    ASSERT_EQ(::truncate(name, size), 0);
+    std::filesystem::resize_file(name, size);
   };
-  make_sparse("huge", off_t{1} << 31);
+  make_sparse("huge", std::uintmax_t{1} << 31);
   make_sparse("half1", 0x40000000);
   make_sparse("half2", 0x3F000001);
   WriteFile("small", "s");
@@ -130,6 +131,8 @@ TEST_F(PackWriter, OversizedFilesAndTotalsAreCaught) {
 // pool (hash bytes, name, NUL per file) is exactly the largest header, and
 // one name byte more is refused after the total line.
 TEST_F(PackWriter, HeaderRegionLimitIsExact) {
+  // Wine looks up every new name in the whole directory, case-insensitively.
+  if (testing::RunningUnderWine()) GTEST_SKIP() << "creating 65,535 files takes many minutes under Wine";
   constexpr int kFiles = 65535;
   constexpr int kLonger = 203;  // files with 238-byte names; the rest have 237
   std::string list;

@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "format/locale_key.h"
+#include "io/host_path.h"
+#include "support/pak_image.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/run_tool.h"
@@ -171,6 +173,38 @@ TEST_F(Cli, EntriesThatClimbOutOfTheDestinationAreRefused) {
   EXPECT_EQ(ReadFileBytes(dest + "/inside.txt"), "inside");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "deep/escape.txt"));
   EXPECT_EQ(ReadFileBytes(dir_ / "escape.txt"), "outside");
+}
+
+// Names that only Windows treats specially: refused there, written as they
+// are on POSIX. The run goes on after each refusal.
+TEST_F(Cli, WindowsRefusesDrivesStreamsDevicesAndTrailingDots) {
+  const std::vector<testing::TestFile> files = {
+      {"c:\\drive.txt", "d"}, {"a\\b:stream", "s"}, {"nul.txt", "n"},  {"Sub\\CON", "c"},
+      {"dir.\\dot.txt", "t"}, {"blank \\x", "b"},   {"plain.txt", "p"},
+  };
+  const std::vector<std::uint8_t> image = testing::MakePakImage(files);
+  WriteFile(dir_ / "special.pak", std::string(image.begin(), image.end()));
+  const auto run = RunTool(dir_.path(), {"--", "-x", "special.pak", "special"});
+  EXPECT_EQ(run.exit_code, 0);
+  const bool windows = HostPathStyle() == PathStyle::kWindows;
+  std::string expected = kBanner + "Extracting to: special\\\n";
+  for (const auto& f : files) {
+    std::string stored = f.path;
+    for (char& c : stored) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    expected += stored + "\n";
+    if (windows && f.path != "plain.txt") expected += "  ERROR: Unsafe path, entry skipped!\n";
+  }
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(ReadFileBytes(dir_ / "special/plain.txt"), "p");
+  if (!windows) {
+    EXPECT_EQ(ReadFileBytes(dir_ / "special/nul.txt"), "n");
+    EXPECT_EQ(ReadFileBytes(dir_ / "special/c:/drive.txt"), "d");
+    EXPECT_EQ(ReadFileBytes(dir_ / "special/dir./dot.txt"), "t");
+  } else {
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "special"),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
 }
 
 // Name records whose hash bytes no longer match their paths: the checksum is

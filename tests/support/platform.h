@@ -37,6 +37,15 @@ std::shared_ptr<void> LockOutReaders(const std::string& path);
 // the process's privileges do not allow one.
 std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib);
 
+// Whether another opener can write, remove or replace a file while this
+// process holds it open for reading (POSIX: yes; Windows: not without
+// sharing, which the builder's opens do not grant).
+bool OpenFilesCanBeChanged();
+
+// True when the process runs under Wine rather than on Windows itself: some
+// file system work that is cheap on both real systems is very slow there.
+bool RunningUnderWine();
+
 // The permission bits of a file, and those that a newly created file gets
 // in this process; nothing where files have no such bits.
 std::optional<unsigned> PermissionBits(const std::string& path);

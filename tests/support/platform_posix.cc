@@ -48,6 +48,10 @@ std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib) {
   return std::make_shared<OnRelease>([path] { ::umount(path.c_str()); });
 }
 
+bool OpenFilesCanBeChanged() { return true; }
+
+bool RunningUnderWine() { return false; }
+
 std::optional<unsigned> PermissionBits(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;

@@ -46,6 +46,13 @@ std::shared_ptr<void> LockOutReaders(const std::string& path) {
 
 std::shared_ptr<void> MountSmallVolume(const std::string&, unsigned) { return nullptr; }
 
+bool OpenFilesCanBeChanged() { return false; }
+
+bool RunningUnderWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::optional<unsigned> PermissionBits(const std::string&) { return std::nullopt; }
 std::optional<unsigned> UsualNewFilePermissions() { return std::nullopt; }
 

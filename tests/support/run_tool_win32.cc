@@ -33,10 +33,18 @@ void AppendQuoted(std::string& line, const std::string& arg) {
   line += '"';
 }
 
+// Reads the pipe to its end, as text: the tool's standard output is in text
+// mode on Windows, which writes each "\n" as "\r\n"; that is undone here, so
+// that the tests see the same output on every system.
 void Drain(HANDLE pipe, std::string& into) {
+  std::string raw;
   char buf[65536];
   DWORD got = 0;
-  while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0) into.append(buf, got);
+  while (ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0) raw.append(buf, got);
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    into += raw[i];
+  }
 }
 
 struct Pipe {
