@@ -28,14 +28,12 @@ using PakFilePtr = std::unique_ptr<PakFileHandle, HandleCloser>;
 // in data order costs about one call per new directory. Failures are not
 // reported here: they show when the file itself cannot be created (a level
 // that is no directory at all, such as a drive name, does no harm).
-void CreateParentDirectories(const std::string& fs_path, char separator, std::string& level,
-                             std::string& last_parent) {
+void CreateParentDirectories(const std::string& fs_path, char separator, std::string& level, std::string& last_parent) {
   const std::size_t cut = fs_path.rfind(separator);
   if (cut == std::string::npos) return;
   for (std::size_t at = fs_path.find(separator); at != std::string::npos && at <= cut;
        at = fs_path.find(separator, at + 1)) {
-    const bool done_before = last_parent.size() >= at &&
-                             (last_parent.size() == at || last_parent[at] == separator) &&
+    const bool done_before = last_parent.size() >= at && (last_parent.size() == at || last_parent[at] == separator) &&
                              last_parent.compare(0, at, fs_path, 0, at) == 0;
     if (at == 0 || done_before) continue;
     level.assign(fs_path, 0, at);

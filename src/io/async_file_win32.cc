@@ -149,9 +149,9 @@ AsyncFile MakeAsyncFile(File file, int channels) {
 
 AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
   if (force_immediate) return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
-  File file(reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN,
-                                                        nullptr)));
+  File file(
+      reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   if (file && GetFileType(HandleOf(file)) != FILE_TYPE_DISK) file.Close();  // a device or a pipe
   return MakeAsyncFile(std::move(file), channels);
 }

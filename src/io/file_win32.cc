@@ -83,8 +83,8 @@ File OpenForReading(const std::string& path) {
 }
 
 File CreateExclusive(const std::string& path, AccessHint hint) {
-  return Adopt(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | HintFlags(hint), nullptr));
+  return Adopt(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | HintFlags(hint),
+                           nullptr));
 }
 
 File CreateOrTruncate(const std::string& path) {

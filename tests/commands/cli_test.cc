@@ -9,8 +9,8 @@
 
 #include "format/locale_key.h"
 #include "io/host_path.h"
-#include "support/pak_image.h"
 #include "support/pak_decoder.h"
+#include "support/pak_image.h"
 #include "support/platform.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
@@ -179,7 +179,7 @@ TEST_F(Cli, EntriesThatClimbOutOfTheDestinationAreRefused) {
 // are on POSIX. The run goes on after each refusal.
 TEST_F(Cli, WindowsRefusesDrivesStreamsDevicesAndTrailingDots) {
   const std::vector<testing::TestFile> files = {
-      {"c:\\drive.txt", "d"}, {"a\\b:stream", "s"}, {"nul.txt", "n"},  {"Sub\\CON", "c"},
+      {"c:\\drive.txt", "d"}, {"a\\b:stream", "s"}, {"nul.txt", "n"},   {"Sub\\CON", "c"},
       {"dir.\\dot.txt", "t"}, {"blank \\x", "b"},   {"plain.txt", "p"},
   };
   const std::vector<std::uint8_t> image = testing::MakePakImage(files);
@@ -201,9 +201,8 @@ TEST_F(Cli, WindowsRefusesDrivesStreamsDevicesAndTrailingDots) {
     EXPECT_EQ(ReadFileBytes(dir_ / "special/c:/drive.txt"), "d");
     EXPECT_EQ(ReadFileBytes(dir_ / "special/dir./dot.txt"), "t");
   } else {
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "special"),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(dir_ / "special"), std::filesystem::directory_iterator()), 1);
   }
 }
 

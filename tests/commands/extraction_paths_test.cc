@@ -18,25 +18,25 @@ TEST(Extraction, OnPosixOnlyDotDotComponentsAreUnsafe) {
   for (const char* bad : {"..", "..\\x", "a\\..\\b", "a\\..", "a/../b", "../x", "a\\b/..", "..\\..\\etc\\passwd"}) {
     EXPECT_TRUE(IsUnsafeEntryPath(bad, PathStyle::kPosix)) << bad;
   }
-  for (const char* fine : {"a", "a\\b", "..a", "a..", "a\\...\\b", ".\\a", "\\a", "", "a\\.\\b", "a..\\..b",
-                           "c:\\x", "a:b", "con", "nul.txt", "dir.\\x", "x "}) {
+  for (const char* fine : {"a", "a\\b", "..a", "a..", "a\\...\\b", ".\\a", "\\a", "", "a\\.\\b", "a..\\..b", "c:\\x",
+                           "a:b", "con", "nul.txt", "dir.\\x", "x "}) {
     EXPECT_FALSE(IsUnsafeEntryPath(fine, PathStyle::kPosix)) << fine;
   }
 }
 
 TEST(Extraction, OnWindowsDrivesStreamsDevicesAndTrailingDotsOrBlanksAreUnsafeToo) {
-  for (const char* bad : {"..", "a\\..\\b", "a/../b",
-                          // a drive letter, or ':' anywhere
-                          "c:\\windows\\x", "c:x", "a\\b:stream", ":", "a\\c:",
-                          // reserved device names, in any case, with an extension, anywhere in the path
-                          "con", "CON", "nul.txt", "a\\Nul.tar.gz", "aux\\x", "prn", "com1", "LPT9.log", "x\\com5\\y",
-                          "nul .txt", "con ",
-                          // components that end in a dot or a blank
-                          "dir.\\x", "x.", "x ", "a\\b.\\c", ".", "a\\.\\b", "...\\x"}) {
+  for (const char* bad :
+       {"..", "a\\..\\b", "a/../b",
+        // a drive letter, or ':' anywhere
+        "c:\\windows\\x", "c:x", "a\\b:stream", ":", "a\\c:",
+        // reserved device names, in any case, with an extension, anywhere in the path
+        "con", "CON", "nul.txt", "a\\Nul.tar.gz", "aux\\x", "prn", "com1", "LPT9.log", "x\\com5\\y", "nul .txt", "con ",
+        // components that end in a dot or a blank
+        "dir.\\x", "x.", "x ", "a\\b.\\c", ".", "a\\.\\b", "...\\x"}) {
     EXPECT_TRUE(IsUnsafeEntryPath(bad, PathStyle::kWindows)) << bad;
   }
-  for (const char* fine : {"a", "a\\b", "..a", "a\\b.txt", "console", "nul_", "null.txt", "connect\\x",
-                           "com0", "com10", "lpt", "x.con", "a.b\\c", " a", ".hidden", "com1x.txt", ""}) {
+  for (const char* fine : {"a", "a\\b", "..a", "a\\b.txt", "console", "nul_", "null.txt", "connect\\x", "com0", "com10",
+                           "lpt", "x.con", "a.b\\c", " a", ".hidden", "com1x.txt", ""}) {
     EXPECT_FALSE(IsUnsafeEntryPath(fine, PathStyle::kWindows)) << fine;
   }
 }

@@ -4,8 +4,8 @@
 
 #include "format/locale_key.h"
 #include "support/pak_decoder.h"
-#include "support/run_tool.h"
 #include "support/platform.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {

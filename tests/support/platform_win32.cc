@@ -28,8 +28,8 @@ File OpenDirectoryHandle(const std::string& path) {
 bool MakePipe(File& read_end, File& write_end) {
   static std::atomic<unsigned> counter{0};
   char name[96];
-  std::snprintf(name, sizeof name, "\\\\.\\pipe\\kestrum-test-%lu-%u", static_cast<unsigned long>(GetCurrentProcessId()),
-                counter++);
+  std::snprintf(name, sizeof name, "\\\\.\\pipe\\kestrum-test-%lu-%u",
+                static_cast<unsigned long>(GetCurrentProcessId()), counter++);
   read_end = Adopt(CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
                                     4096, 4096, 0, nullptr));
   if (!read_end) return false;

@@ -1,5 +1,3 @@
-#include "support/run_tool.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -8,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
+
+#include "support/run_tool.h"
 
 #ifndef KESTRUM_BINARY
 #error "KESTRUM_BINARY must name the built tool"

@@ -88,8 +88,8 @@ ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   startup.hStdOutput = out.write;
   startup.hStdError = err.write;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessA(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
-                                      &startup, &process);
+  const BOOL started =
+      CreateProcessA(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &startup, &process);
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (!started) throw std::runtime_error("CreateProcess " + binary);
   // The child holds its own copies now; ours must go, or the pipes never end.
