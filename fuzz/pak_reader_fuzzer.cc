@@ -15,8 +15,11 @@
 
 #include "commands/entry_path.h"
 #include "commands/listing.h"
+#include "format/crc32.h"
 #include "format/locale_key.h"
 #include "format/mask.h"
+#include "format/pak_layout.h"
+#include "format/scramble.h"
 #include "io/async_file.h"
 #include "reader/pak_reader.h"
 
@@ -36,18 +39,43 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+// Gives a mutated image the checksum its header region now needs, so that
+// damaged directories and pools get past the check and into the runtime.
+void FitChecksum(std::vector<std::uint8_t>& image, const kestrum::LocaleKey& key) {
+  using namespace kestrum;
+  if (image.size() < kFixedHeaderSize) return;
+  const std::uint32_t entries = LoadU32(image.data() + 36) ^ 0x5A5A5A5Au;
+  const std::uint32_t header_size = LoadU32(image.data() + 44) ^ 0x5A5A5A5Au;
+  const std::uint64_t pool_start = kFixedHeaderSize + std::uint64_t{kDirRecordSize} * entries;
+  if (entries == 0 || entries > kMaxEntries || header_size < pool_start || header_size > image.size()) return;
+  const auto region = std::span(image).first(header_size);
+  MaskData(region);
+  const auto pool = region.subspan(static_cast<std::size_t>(pool_start));
+  UnscrambleHeader(pool, key);
+  std::vector<std::uint8_t> covered(region.begin(), region.end());
+  StoreU32(covered.data() + 24, kNoStamp);
+  StoreU32(covered.data() + 32, kNoStamp);
+  std::uint32_t crc = kCrcStart;
+  Crc32Update(covered, crc);
+  StoreU32(region.data() + 32, crc);
+  ScrambleHeader(pool, key);
+  MaskData(region);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kestrum;
   if (size == 0) return 0;
   const std::uint8_t control = data[0];
-  const std::uint8_t* image = data + 1;
-  const std::size_t image_size = size - 1;
+  std::vector<std::uint8_t> bytes(data + 1, data + size);
 
   static const LocaleKey keys[] = {LocaleKey{}, LocaleKeyFromText("fr"), LocaleKeyFromText("de"),
                                    LocaleKeyFromText("--")};
   CurrentLocaleKey() = keys[control & 3];
+  if (control & 16) FitChecksum(bytes, keys[control & 3]);
+  const std::uint8_t* image = bytes.data();
+  const std::size_t image_size = bytes.size();
   ForceImmediateBackendForTesting((control & 4) != 0);
   const std::uint32_t block_kib = (control & 8) ? 4 : 64;
 
