@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(list_build extract_paths)
+[ ${#targets[@]} -eq 0 ] && targets=(list_build extract_paths pak_reader)
 
 KESTRUM_SANITIZE_DEPS=1 scripts/deps.sh
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

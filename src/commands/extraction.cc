@@ -1,7 +1,10 @@
 #include "commands/extraction.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "commands/entry_path.h"
@@ -22,39 +25,48 @@ struct HandleCloser {
 };
 using PakFilePtr = std::unique_ptr<PakFileHandle, HandleCloser>;
 
+// Directories this run has created (or tried to), so that each costs one
+// call however many entries it holds, in whatever order they come.
+// Heterogeneous lookup: a path prefix is looked up without a copy.
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using DirectorySet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
+
 // Creates every directory level of `fs_path` before its last separator, one
-// level at a time. Levels shared with the previous entry's directory were
-// created (or tried) for that entry and are skipped, so that a tree extracted
-// in data order costs about one call per new directory. Failures are not
-// reported here: they show when the file itself cannot be created (a level
-// that is no directory at all, such as a drive name, does no harm).
-void CreateParentDirectories(const std::string& fs_path, char separator, std::string& level, std::string& last_parent) {
+// level at a time. Failures are not reported here: they show when the file
+// itself cannot be created (a level that is no directory at all, such as a
+// drive name, does no harm).
+void CreateParentDirectories(const std::string& fs_path, char separator, DirectorySet& created, std::string& level) {
   const std::size_t cut = fs_path.rfind(separator);
-  if (cut == std::string::npos) return;
+  if (cut == std::string::npos || cut == 0) return;
+  // Levels are created top down, so a known parent means known ancestors.
+  if (created.find(std::string_view(fs_path.data(), cut)) != created.end()) return;
   for (std::size_t at = fs_path.find(separator); at != std::string::npos && at <= cut;
        at = fs_path.find(separator, at + 1)) {
-    const bool done_before = last_parent.size() >= at && (last_parent.size() == at || last_parent[at] == separator) &&
-                             last_parent.compare(0, at, fs_path, 0, at) == 0;
-    if (at == 0 || done_before) continue;
-    level.assign(fs_path, 0, at);
+    if (at == 0) continue;
+    const std::string_view prefix(fs_path.data(), at);
+    if (created.find(prefix) != created.end()) continue;
+    level.assign(prefix);
     CreateDirectoryLevel(level);
+    created.insert(level);
   }
-  last_parent.assign(fs_path, 0, cut);
 }
 
-// Scratch strings reused from entry to entry.
+// Scratch state reused from entry to entry.
 struct ExtractState {
   std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kChunkSize);
   std::string fs_path;
   std::string level;
-  std::string last_parent;
+  DirectorySet created;
   PathStyle style = HostPathStyle();
 };
 
 EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state, std::FILE* out) {
   std::string& fs_path = state.fs_path;
   OutputPath(dest, entry_path, fs_path, state.style);
-  CreateParentDirectories(fs_path, PathSeparator(state.style), state.level, state.last_parent);
+  CreateParentDirectories(fs_path, PathSeparator(state.style), state.created, state.level);
   std::vector<std::uint8_t>& buffer = state.buffer;
 
   const PakFilePtr handle(PakFileOpen(entry_path));

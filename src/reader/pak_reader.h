@@ -44,14 +44,20 @@ void PakCloseAll();
 void PakGetDirectory(std::int32_t pak_id, PakHeader& header, std::vector<std::uint8_t>& names,
                      std::vector<DirRecord>& records);
 
-// Opens a file inside the open pakfiles, newest pakfile first; any letter
-// case and either slash. Null when no open pakfile holds the path.
+// Opens a file inside the open pakfiles, newest pakfile first, so a pakfile
+// opened later shadows the same path in earlier ones; any letter case and
+// either slash. Null when no open pakfile holds the path. The handle is the
+// caller's until PakFileClose; it stays bound to its pakfile through the
+// closing of other pakfiles. Safe from several threads at once (it only
+// tries the pakfile's lock, to start reading the file's first block).
 PakFileHandle* PakFileOpen(std::string_view path);
 // The file's size, or -1 when the handle does not validate.
 std::int32_t PakFileSize(PakFileHandle* handle);
 // Copies up to count bytes of the file, from where the last read ended, and
 // returns how many it copied: fewer at the end of the file or when a block
-// cannot be read; -1 when the handle does not validate.
+// cannot be read; -1 when the handle does not validate. Holds the pakfile's
+// lock while it reads, so threads reading different files of one pakfile
+// through their own handles take turns; one handle, one thread at a time.
 std::int32_t PakFileRead(PakFileHandle* handle, void* destination, std::uint32_t count);
 // Frees a handle from PakFileOpen (null is fine), also when its pakfile has
 // been closed.

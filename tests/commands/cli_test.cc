@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "format/locale_key.h"
+#include "format/pak_path.h"
 #include "io/host_path.h"
 #include "support/pak_decoder.h"
 #include "support/pak_image.h"
@@ -239,6 +240,61 @@ TEST_F(Cli, FailedWriteEndsTheRunWithExitCodeOne) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out.substr(run.out.size() - 33), "Error while writing output file!\n");
   EXPECT_EQ(run.out.find("over.bin"), std::string::npos);  // nothing after the failure
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+std::set<std::string> TreeOf(const std::string& root) {
+  std::set<std::string> paths;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    paths.insert(entry.path().string());
+  }
+  return paths;
+}
+
+// Names a hostile pakfile can carry: climbing components in every form, a
+// '/' inside a stored name, a name far beyond any path limit, a name that is
+// only a separator. Nothing may appear outside the destination.
+TEST(HostileNames, NothingIsWrittenOutsideTheDestination) {
+  testing::TempDir dir;
+  const std::vector<testing::TestFile> files{
+      {"..", "a"}, {"..\\..", "b"},        {"ok\\..\\..\\esc", "c"}, {std::string(5000, 'n'), "e"},
+      {"\\", "f"}, {"safe\\file.txt", "g"}};
+  const std::vector<std::uint8_t> image = testing::MakePakImage(files);
+  testing::WriteFile(dir / "hostile.pak", std::string(image.begin(), image.end()));
+
+  // The builder never stores a '/', but a hostile pakfile can: one entry
+  // whose Q bytes become '/', with its hash made to match the new name.
+  std::vector<std::uint8_t> slashed = testing::MakePakImage({{"sub\\slashQ..Q..Q..Qesc2", "d"}});
+  testing::DecodedPak pak;
+  std::string why;
+  ASSERT_TRUE(testing::DecodePak(slashed, {}, pak, why)) << why;
+  for (auto& byte : pak.pool) byte = byte == 'q' ? '/' : byte;
+  const std::uint16_t hash = NameHash("sub\\slash/../../../esc2");
+  pak.pool[0] = static_cast<std::uint8_t>(hash >> 8);
+  pak.pool[1] = static_cast<std::uint8_t>(hash & 0xFF);
+  testing::ReencodeHeader(slashed, pak.header, {pak.entries[0].record}, pak.pool, {});
+  testing::WriteFile(dir / "slashed.pak", std::string(slashed.begin(), slashed.end()));
+
+  std::filesystem::create_directories(dir / "a/b/dest");
+  const auto before = TreeOf(dir.path());
+  const auto run = RunTool(dir / "a/b", {"--", "-x", "../../hostile.pak", "dest"});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  const auto slash_run = RunTool(dir / "a/b", {"--", "-x", "../../slashed.pak", "dest"});
+  EXPECT_EQ(slash_run.out.substr(slash_run.out.find("Extracting")),
+            "Extracting to: dest\\\nsub\\slash/../../../esc2\n  ERROR: Unsafe path, entry skipped!\n");
+  for (const std::string& path : TreeOf(dir.path())) {
+    if (before.count(path) == 0) {
+      EXPECT_EQ(path.rfind(dir / "a/b/dest/", 0), 0u) << "written outside the destination: " << path;
+    }
+  }
+  const auto lines = Lines(run.out);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "  ERROR: Unsafe path, entry skipped!"), 3);
+  EXPECT_EQ(ReadFileBytes(dir / "a/b/dest/safe/file.txt"), "g");
 }
 
 }  // namespace
