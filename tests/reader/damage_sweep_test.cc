@@ -35,7 +35,7 @@ class DamageSweep : public ReaderTest {
     const std::string path = WritePak("damaged" + std::to_string(++serial_) + ".pak", image);
     const std::int32_t id = PakOpen(path, 4, "", kNoStamp, false);
     // The open file stays readable. Windows does not remove a file that is
-    // open without delete sharing; the temporary directory goes at the end.
+    // open without delete sharing: there it goes once closed, below.
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
     if (id < 0) return false;
@@ -50,6 +50,7 @@ class DamageSweep : public ReaderTest {
       EXPECT_TRUE(prefix_of_a_copy) << what << ": wrong bytes for " << file.path;
     }
     PakCloseAll();
+    std::filesystem::remove(path, ignored);
     return true;
   }
 
