@@ -9,6 +9,7 @@
 #include "io/async_file.h"
 #include "reader/pak_reader.h"
 #include "reader/reader_fixture.h"
+#include "support/platform.h"
 
 namespace kestrum::testing {
 namespace {
@@ -60,14 +61,20 @@ class DamageSweep : public ReaderTest {
 };
 
 TEST_F(DamageSweep, EveryTruncation) {
-  std::size_t opened = 0;
+  // Every length where creating files is cheap; under Wine, where each new
+  // file costs milliseconds, every 61st length and every length around the
+  // header's end.
+  const std::uint32_t header_size = LoadU32(image_.data() + 44) ^ 0x5A5A5A5Au;
+  const std::size_t stride = RunningUnderWine() ? 61 : 1;
+  std::size_t opened = 0, expected = 0;
   for (std::size_t length = 0; length <= image_.size(); ++length) {
+    const bool near_header_end = length + 2 >= header_size && length <= header_size + 2;
+    if (length % stride != 0 && !near_header_end && length != image_.size()) continue;
     const std::vector<std::uint8_t> cut(image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(length));
     opened += OpenAndCheck(cut, "length " + std::to_string(length));
+    expected += length >= header_size;  // it opens exactly when the whole header region is there
   }
-  // It opens exactly when the whole header region is there.
-  const std::uint32_t header_size = LoadU32(image_.data() + 44) ^ 0x5A5A5A5Au;
-  EXPECT_EQ(opened, image_.size() - header_size + 1);
+  EXPECT_EQ(opened, expected);
 }
 
 TEST_F(DamageSweep, EverySingleByteChangeOfTheHeaderRegion) {
