@@ -36,7 +36,15 @@ mkdir -p "$WINEPREFIX"
 # linger or CTest hang.
 # (-p fails harmlessly when a server for the prefix is running already.)
 wineserver -p </dev/null >/dev/null 2>&1 || true
-wineboot -i </dev/null >/dev/null 2>&1
+# wineboot has been seen to exit non-zero on a first start although the
+# prefix came up; what counts is that the prefix exists afterwards.
+for attempt in 1 2 3; do
+  wineboot -i </dev/null >/dev/null 2>&1 && break
+  echo "wineboot exited $? (attempt $attempt)"
+  [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/drive_c" ] && break
+  sleep 2
+done
+[ -d "$WINEPREFIX/drive_c" ] || { echo "Wine prefix could not be set up"; exit 1; }
 stop_wine() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
 
