@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "support/platform.h"
 
@@ -13,8 +14,11 @@ namespace {
 
 // Runs its action when the last owner lets go.
 struct OnRelease {
-  std::function<void()> action;
+  explicit OnRelease(std::function<void()> on_release) : action(std::move(on_release)) {}
+  OnRelease(const OnRelease&) = delete;
+  OnRelease& operator=(const OnRelease&) = delete;
   ~OnRelease() { action(); }
+  std::function<void()> action;
 };
 
 }  // namespace
