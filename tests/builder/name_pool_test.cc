@@ -8,6 +8,7 @@
 
 #include "builder/list_file.h"
 #include "builder/orderings.h"
+#include "support/list_text.h"
 
 namespace kestrum {
 namespace {
@@ -15,10 +16,7 @@ namespace {
 class NamePool : public ::testing::Test {
  protected:
   void Load(const std::string& lines) {
-    text_ = lines + '\0';
-    source_ = text_;
-    table_.clear();
-    ParseListBuffer(text_, source_, table_);
+    list_.Parse(lines);
     accepted_.clear();
     for (std::uint32_t i = 0; i < table_.size(); ++i) accepted_.push_back(i);
     hash_order_ = split_order_ = accepted_;
@@ -30,8 +28,8 @@ class NamePool : public ::testing::Test {
     EXPECT_TRUE(BuildNamePool(table_, hash_order_, split_order_, out, nullptr));
     return out;
   }
-  std::string text_, source_;
-  EntryTable table_;
+  testing::ListText list_;
+  EntryTable& table_ = list_.table();
   std::vector<std::uint32_t> accepted_, hash_order_, split_order_;
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "builder/list_file.h"
+#include "support/list_text.h"
 
 namespace kestrum {
 namespace {
@@ -12,12 +13,7 @@ namespace {
 class Orders : public ::testing::Test {
  protected:
   // One entry per line; indices follow the lines.
-  void Load(const std::string& lines) {
-    text_ = lines + '\0';
-    source_ = text_;
-    table_.clear();
-    ParseListBuffer(text_, source_, table_);
-  }
+  void Load(const std::string& lines) { list_.Parse(lines); }
   std::vector<std::string> Sorted(bool hash_order) {
     std::vector<std::uint32_t> idx(table_.size());
     for (std::uint32_t i = 0; i < idx.size(); ++i) idx[i] = i;
@@ -26,8 +22,8 @@ class Orders : public ::testing::Test {
     for (std::uint32_t i : idx) names.emplace_back(table_[i].name);
     return names;
   }
-  std::string text_, source_;
-  EntryTable table_;
+  testing::ListText list_;
+  EntryTable& table_ = list_.table();
 };
 
 TEST_F(Orders, EqualHashesAreOrderedByTheirLastBytes) {
