@@ -6,8 +6,8 @@
 namespace kestrum {
 namespace {
 
-// The NUL-terminated string at `offset`, or an empty view with ok = false
-// when it does not end inside the pool.
+// The NUL-terminated string at `offset`, or false when it does not end
+// inside the pool.
 bool PoolString(std::span<const std::uint8_t> names, std::size_t offset, std::span<const std::uint8_t>& out) {
   if (offset >= names.size()) return false;
   const auto* begin = names.data() + offset;
@@ -17,24 +17,37 @@ bool PoolString(std::span<const std::uint8_t> names, std::size_t offset, std::sp
   return true;
 }
 
+// Appends the stored (reversed) string the right way round.
+void AppendReversed(std::span<const std::uint8_t> stored, std::string& to) {
+  const std::size_t at = to.size();
+  to.resize(at + stored.size());
+  std::reverse_copy(stored.begin(), stored.end(), reinterpret_cast<std::uint8_t*>(to.data() + at));
+}
+
 }  // namespace
+
+bool EntryPathBuilder::Build(std::uint32_t record, std::string& path) {
+  path.clear();
+  if (record >= records_.size()) return false;
+  const DirRecord& r = records_[record];
+  std::span<const std::uint8_t> file_name;
+  if (!PoolString(names_, std::size_t{r.name_offset} + 2, file_name)) return false;
+  if (r.dir_offset != 0 && r.dir_offset != directory_offset_) {
+    std::span<const std::uint8_t> directory;
+    if (!PoolString(names_, r.dir_offset, directory)) return false;
+    directory_.clear();
+    AppendReversed(directory, directory_);
+    directory_.push_back('\\');
+    directory_offset_ = r.dir_offset;
+  }
+  if (r.dir_offset != 0) path.append(directory_);
+  AppendReversed(file_name, path);
+  return true;
+}
 
 bool BuildEntryPath(std::uint32_t record, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
                     std::string& path) {
-  path.clear();
-  if (record >= records.size()) return false;
-  const DirRecord& r = records[record];
-  std::span<const std::uint8_t> file_name, directory;
-  if (!PoolString(names, std::size_t{r.name_offset} + 2, file_name)) return false;
-  if (r.dir_offset != 0 && !PoolString(names, r.dir_offset, directory)) return false;
-  // Both parts are stored reversed: read each backwards.
-  path.reserve(directory.size() + 1 + file_name.size());
-  if (r.dir_offset != 0) {
-    path.append(directory.rbegin(), directory.rend());
-    path.push_back('\\');
-  }
-  path.append(file_name.rbegin(), file_name.rend());
-  return true;
+  return EntryPathBuilder(names, records).Build(record, path);
 }
 
 }  // namespace kestrum

@@ -10,10 +10,29 @@
 
 namespace kestrum {
 
-// Sets `path` to the record's path as stored (directory, '\', file name; or
-// the file name alone when dir_offset is 0), bytes as they stand in the pool.
-// Returns false, leaving `path` empty, when the record or its strings lie
-// outside the directory or the pool, or a string has no NUL inside the pool.
+// Rebuilds the paths of one directory. Entries that follow one another in
+// either order mostly share their directory string, so the last directory
+// is kept, already turned round, and reused while the offset stays the same.
+class EntryPathBuilder {
+ public:
+  EntryPathBuilder(std::span<const std::uint8_t> names, std::span<const DirRecord> records)
+      : names_(names), records_(records) {}
+
+  // Sets `path` to the record's path as stored (directory, '\', file name; or
+  // the file name alone when dir_offset is 0), bytes as they stand in the
+  // pool. Returns false, leaving `path` empty, when the record or its strings
+  // lie outside the directory or the pool, or a string has no NUL inside the
+  // pool.
+  bool Build(std::uint32_t record, std::string& path);
+
+ private:
+  std::span<const std::uint8_t> names_;
+  std::span<const DirRecord> records_;
+  std::uint32_t directory_offset_ = 0;  // 0: nothing kept
+  std::string directory_;               // readable order, with the trailing '\'
+};
+
+// The same for a single record, without anything kept between calls.
 bool BuildEntryPath(std::uint32_t record, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
                     std::string& path);
 

@@ -45,7 +45,6 @@ bool LoadDirectory(PakFileHandle& handle, OpenPakfile& pak, std::array<std::uint
   std::vector<std::uint8_t> directory(directory_bytes);
   std::vector<std::uint8_t> pool(pool_bytes);
   if (!ReadExactly(handle, directory) || !ReadExactly(handle, pool)) return false;
-  const std::vector<std::uint8_t> scrambled = pool;
 
   // The checksum covers the fixed part with stamp and checksum all ones, so a
   // stamped cache copy checks like its source.
@@ -54,9 +53,10 @@ bool LoadDirectory(PakFileHandle& handle, OpenPakfile& pak, std::array<std::uint
   UnscrambleHeader(pool);
   if (HeaderChecksum(fixed, directory, pool) != header.checksum) {
     // A pakfile built without a locale opens under any locale.
+    // Scrambling again restores the bytes as stored, without keeping a copy.
+    ScrambleHeader(pool);
     LocaleKey keyless = CurrentLocaleKey();
     keyless.enabled = false;
-    pool = scrambled;
     UnscrambleHeader(pool, keyless);
     if (HeaderChecksum(fixed, directory, pool) != header.checksum) return false;
   }

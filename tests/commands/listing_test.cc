@@ -65,6 +65,31 @@ TEST(EntryPath, RefusesOffsetsAndStringsOutsideThePool) {
   EXPECT_EQ(path, "\\a");
 }
 
+// The builder keeps the last directory it turned round; switching between
+// directories, to none and back, and past a damaged record must never hand
+// out a stale one.
+TEST(EntryPath, BuilderReusesDirectoriesWithoutMixingThemUp) {
+  const std::string pool = std::string(
+      "\x12\x34"
+      "a\0\x12\x34"
+      "b\0\x12\x34"
+      "c\0one\0owt\0",
+      20);
+  const std::vector<std::uint8_t> names(pool.begin(), pool.end());
+  const std::vector<DirRecord> records{{0, 0, 0, 12, 0}, {0, 0, 4, 12, 0}, {0, 0, 8, 16, 0}, {0, 0, 8, 0, 0},
+                                       {0, 0, 0, 12, 0}, {0, 0, 8, 99, 0}, {0, 0, 4, 16, 0}};
+  const std::vector<std::string> expected{"eno\\a", "eno\\b", "two\\c", "c", "eno\\a", "", "two\\b"};
+  EntryPathBuilder builder(names, records);
+  std::string path;
+  for (std::uint32_t k = 0; k < records.size(); ++k) {
+    EXPECT_EQ(builder.Build(k, path), !expected[k].empty()) << k;
+    EXPECT_EQ(path, expected[k]) << k;
+    std::string single;
+    EXPECT_EQ(BuildEntryPath(k, names, records, single), !expected[k].empty());
+    EXPECT_EQ(single, path) << k;
+  }
+}
+
 TEST(Listing, DataOrderAndHashOrderListTheSamePaths) {
   const Directory d = DirectoryOf({{"Data/A.txt", "1"}, {"data/b.txt", ""}, {"data/sub/c.txt", "12"}, {"readme", "x"}});
   EXPECT_EQ(Capture(d.header, d.names, d.records, true), "data\\a.txt\ndata\\b.txt\ndata\\sub\\c.txt\nreadme\n");
