@@ -1,23 +1,30 @@
 #include "commands/extraction.h"
 
 #include <algorithm>
-#include <functional>
 #include <memory>
-#include <string_view>
-#include <unordered_set>
-#include <vector>
+#include <string>
+#include <thread>
 
 #include "commands/entry_path.h"
+#include "commands/extraction_pipe.h"
+#include "commands/extraction_writer.h"
 #include "commands/listing.h"
-#include "io/file.h"
 #include "reader/pak_reader.h"
 
 namespace kestrum {
 namespace {
 
+// Files are read in pieces of this size, at these offsets, whatever the
+// batch size; a read that fails loses the same piece as it would in a run
+// that writes each piece before reading the next.
 constexpr std::uint32_t kChunkSize = 262144;
-
-enum class EntryOutcome { kDone, kFatal };
+// Three batches: one being filled, one being written, one spare, so that
+// neither side waits for the other while both keep pace. Peak memory stays
+// at a few MiB whatever the pakfile holds.
+constexpr std::size_t kBatches = 3;
+constexpr std::size_t kBatchBytes = std::size_t{4} * kChunkSize;
+// Many empty files would otherwise make one batch endless.
+constexpr std::size_t kMaxStepsPerBatch = 8192;
 
 // Closes an in-pak file handle on every path.
 struct HandleCloser {
@@ -25,74 +32,81 @@ struct HandleCloser {
 };
 using PakFilePtr = std::unique_ptr<PakFileHandle, HandleCloser>;
 
-// Directories this run has created (or tried to), so that each costs one
-// call however many entries it holds, in whatever order they come.
-// Heterogeneous lookup: a path prefix is looked up without a copy.
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-using DirectorySet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
+// The reading side: fills batches and sends them down the pipe.
+class BatchFiller {
+ public:
+  explicit BatchFiller(BatchPipe& pipe) : pipe_(pipe), batch_(pipe.TakeEmpty()) {}
 
-// Creates every directory level of `fs_path` before its last separator, one
-// level at a time. Failures are not reported here: they show when the file
-// itself cannot be created (a level that is no directory at all, such as a
-// drive name, does no harm).
-void CreateParentDirectories(const std::string& fs_path, char separator, DirectorySet& created, std::string& level) {
-  const std::size_t cut = fs_path.rfind(separator);
-  if (cut == std::string::npos || cut == 0) return;
-  // Levels are created top down, so a known parent means known ancestors.
-  if (created.find(std::string_view(fs_path.data(), cut)) != created.end()) return;
-  for (std::size_t at = fs_path.find(separator); at != std::string::npos && at <= cut;
-       at = fs_path.find(separator, at + 1)) {
-    if (at == 0) continue;
-    const std::string_view prefix(fs_path.data(), at);
-    if (created.find(prefix) != created.end()) continue;
-    level.assign(prefix);
-    CreateDirectoryLevel(level);
-    created.insert(level);
+  // False once the writing side has stopped; nothing more is wanted then.
+  bool open() const { return batch_ != nullptr; }
+
+  void AddText(std::string_view line) { pending_text_.append(line); }
+
+  // Makes room for `bytes` of file data, passing the batch on when it lacks
+  // them. False when the writing side has stopped.
+  bool Reserve(std::size_t bytes) {
+    if (batch_ == nullptr) return false;
+    if (batch_->free_space().size() >= bytes && batch_->steps.size() < kMaxStepsPerBatch) return true;
+    pipe_.Send(batch_);
+    batch_ = pipe_.TakeEmpty();
+    return batch_ != nullptr;
   }
-}
 
-// Scratch state reused from entry to entry.
-struct ExtractState {
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kChunkSize);
-  std::string fs_path;
-  std::string level;
-  DirectorySet created;
-  PathStyle style = HostPathStyle();
+  std::uint8_t* data() { return batch_->free_space().data(); }
+
+  // Adds a step with the pending lines, the path, and `bytes` just placed
+  // at data(). Call Reserve first.
+  void AddStep(StepKind kind, std::string_view path, std::uint32_t bytes, bool read_failed = false) {
+    ExtractStep step{.kind = kind, .read_failed = read_failed};
+    step.text_begin = Size(batch_->text);
+    batch_->text.append(pending_text_);
+    step.text_end = Size(batch_->text);
+    pending_text_.clear();
+    step.path_begin = Size(batch_->paths);
+    if (kind != StepKind::kAppend) batch_->paths.append(path);
+    step.path_end = Size(batch_->paths);
+    step.data_begin = batch_->data_used;
+    batch_->data_used += bytes;
+    step.data_end = batch_->data_used;
+    batch_->steps.push_back(step);
+  }
+
+  // Sends what is left, marked as the end.
+  void Finish() {
+    if (batch_ == nullptr) return;
+    batch_->last = true;
+    pipe_.Send(batch_);
+    batch_ = nullptr;
+  }
+
+ private:
+  static std::uint32_t Size(const std::string& s) { return static_cast<std::uint32_t>(s.size()); }
+
+  BatchPipe& pipe_;
+  ExtractBatch* batch_;
+  std::string pending_text_;
 };
 
-EntryOutcome ExtractEntry(const std::string& entry_path, const std::string& dest, ExtractState& state, std::FILE* out) {
-  std::string& fs_path = state.fs_path;
-  OutputPath(dest, entry_path, fs_path, state.style);
-  CreateParentDirectories(fs_path, PathSeparator(state.style), state.created, state.level);
-  std::vector<std::uint8_t>& buffer = state.buffer;
-
+// Reads one entry into the batches. `fs_path` is where it goes.
+void ReadEntry(const std::string& entry_path, const std::string& fs_path, BatchFiller& filler) {
   const PakFilePtr handle(PakFileOpen(entry_path));
   if (!handle) {
-    std::fprintf(out, "  ERROR: Pakfile opening file failed!\n");
-    return EntryOutcome::kDone;
-  }
-  const File output = CreateOrTruncate(fs_path);
-  if (!output) {
-    std::fprintf(out, "  ERROR: Opening extracted file for writing failed!\n");
-    return EntryOutcome::kDone;
+    if (filler.Reserve(0)) filler.AddStep(StepKind::kOpenFailed, fs_path, 0);
+    return;
   }
   std::int64_t remaining = PakFileSize(handle.get());
-  while (remaining > 0) {
-    const auto k = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkSize));
-    if (PakFileRead(handle.get(), buffer.data(), k) != static_cast<std::int32_t>(k)) {
-      std::fprintf(out, "Error while reading input pakfile file!\n");
-      return EntryOutcome::kDone;
+  StepKind kind = StepKind::kCreate;
+  do {
+    const auto k = static_cast<std::uint32_t>(std::min<std::int64_t>(std::max<std::int64_t>(remaining, 0), kChunkSize));
+    if (!filler.Reserve(k)) return;
+    if (k > 0 && PakFileRead(handle.get(), filler.data(), k) != static_cast<std::int32_t>(k)) {
+      filler.AddStep(kind, fs_path, 0, /*read_failed=*/true);
+      return;
     }
-    if (!WriteFully(output, std::span(buffer).first(k))) {
-      std::fprintf(out, "Error while writing output file!\n");
-      return EntryOutcome::kFatal;
-    }
+    filler.AddStep(kind, fs_path, k);
+    kind = StepKind::kAppend;
     remaining -= k;
-  }
-  return EntryOutcome::kDone;
+  } while (remaining > 0);
 }
 
 }  // namespace
@@ -101,19 +115,30 @@ int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names,
                    std::string_view dest, std::FILE* out) {
   const std::string destination = NormalizeDestination(dest);
   std::fprintf(out, "Extracting to: %s\n", destination.c_str());
-  ExtractState state;
-  std::string path;
+  const PathStyle style = HostPathStyle();
+
+  BatchPipe pipe(kBatches, kBatchBytes);
   int exit_code = 0;
+  std::thread writer([&] { exit_code = WriteExtractedFiles(pipe, style, out); });
+
+  BatchFiller filler(pipe);
+  EntryPathBuilder builder(names, records);
+  std::string path;
+  std::string fs_path;
   WalkDataOrder(header, records, [&](std::uint32_t k) {
-    if (exit_code != 0) return;
-    if (!BuildEntryPath(k, names, records, path)) return;
-    std::fprintf(out, "%s\n", path.c_str());
-    if (IsUnsafeEntryPath(path, state.style)) {
-      std::fprintf(out, "  ERROR: Unsafe path, entry skipped!\n");
+    if (!filler.open() || !builder.Build(k, path)) return;
+    filler.AddText(path);
+    filler.AddText("\n");
+    if (IsUnsafeEntryPath(path, style)) {
+      filler.AddText("  ERROR: Unsafe path, entry skipped!\n");
+      if (filler.Reserve(0)) filler.AddStep(StepKind::kNote, {}, 0);
       return;
     }
-    if (ExtractEntry(path, destination, state, out) == EntryOutcome::kFatal) exit_code = 1;
+    OutputPath(destination, path, fs_path, style);
+    ReadEntry(path, fs_path, filler);
   });
+  filler.Finish();
+  writer.join();
   return exit_code;
 }
 

@@ -230,6 +230,40 @@ TEST_F(Cli, EntriesThatCannotBeFoundAreReportedOneByOne) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "lost/empty.dat"));
 }
 
+// A pakfile cut short inside its last file: the pieces read before the cut
+// are written, the error follows the path, and the run still ends well.
+TEST_F(Cli, PakfileCutShortKeepsTheWholePiecesReadBeforeTheCut) {
+  const std::string big = Pattern(600000, 9);
+  WriteFile(dir_ / "src/big.bin", big);
+  WriteFile(dir_ / "src/cut.txt", "empty.dat\nbig.bin\n");
+  ASSERT_EQ(RunTool(dir_ / "src", {"--", "-a", "cut.txt", "../cut.pak"}).exit_code, 0);
+  const std::string whole = ReadFileBytes(dir_ / "cut.pak");
+  WriteFile(dir_ / "cut.pak", whole.substr(0, whole.size() - 50000));
+  const auto run = RunTool(dir_.path(), {"--", "-x", "cut.pak", "cut"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, kBanner + "Extracting to: cut\\\nempty.dat\nbig.bin\nError while reading input pakfile file!\n");
+  EXPECT_EQ(ReadFileBytes(dir_ / "cut/big.bin"), big.substr(0, 2 * 262144));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / "cut/empty.dat"));
+}
+
+// Thousands of entries and a file of several MiB pass through many batches
+// between reading and writing: every line in order, every byte in place.
+TEST_F(Cli, ManyEntriesAndLargeFilesComeOutInOrder) {
+  const std::string large = Pattern(3 * 1024 * 1024 + 17, 5);
+  WriteFile(dir_ / "src/large.bin", large);
+  std::string list;
+  for (int i = 0; i < 4600; ++i) list += i == 2000 ? "large.bin\n" : "empty.dat\ndocs/en/guide.txt\n";
+  WriteFile(dir_ / "src/many.txt", list);
+  ASSERT_EQ(RunTool(dir_ / "src", {"--", "-a", "many.txt", "../many.pak"}).exit_code, 0);
+  const auto listed = RunTool(dir_.path(), {"--", "-l", "many.pak"});
+  const auto run = RunTool(dir_.path(), {"--", "-x", "many.pak", "many"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Lines(run.out).size(), Lines(listed.out).size() + 1);
+  EXPECT_EQ(run.out, kBanner + "Extracting to: many\\\n" + listed.out.substr(kBanner.size()));
+  EXPECT_EQ(ReadFileBytes(dir_ / "many/large.bin"), large);
+  EXPECT_EQ(ReadFileBytes(dir_ / "many/docs/en/guide.txt"), files_[1].second);
+}
+
 // A small tmpfs stands for a full disk; mounting needs root.
 TEST_F(Cli, FailedWriteEndsTheRunWithExitCodeOne) {
   const std::string mount_point = dir_ / "small";
