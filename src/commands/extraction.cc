@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "commands/entry_path.h"
@@ -118,8 +119,19 @@ int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names,
   const PathStyle style = HostPathStyle();
 
   BatchPipe pipe(kBatches, kBatchBytes);
+  ExtractionWriter writer(style, out);
   int exit_code = 0;
-  std::thread writer([&] { exit_code = WriteExtractedFiles(pipe, style, out); });
+  std::thread writing;
+  try {
+    writing = std::thread([&] { exit_code = WriteExtractedFiles(pipe, writer); });
+  } catch (const std::system_error&) {
+    // No thread to be had: write each batch as soon as it is full.
+    pipe.ConsumeOnSend([&](const ExtractBatch& batch) {
+      if (writer.Run(batch)) return true;
+      exit_code = 1;
+      return false;
+    });
+  }
 
   BatchFiller filler(pipe);
   EntryPathBuilder builder(names, records);
@@ -138,7 +150,7 @@ int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names,
     ReadEntry(path, fs_path, filler);
   });
   filler.Finish();
-  writer.join();
+  if (writing.joinable()) writing.join();
   return exit_code;
 }
 

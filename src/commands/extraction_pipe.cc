@@ -1,5 +1,7 @@
 #include "commands/extraction_pipe.h"
 
+#include <utility>
+
 namespace kestrum {
 
 std::string_view ExtractBatch::TextOf(const ExtractStep& s) const {
@@ -39,6 +41,12 @@ ExtractBatch* BatchPipe::TakeEmpty() {
 }
 
 void BatchPipe::Send(ExtractBatch* batch) {
+  if (consume_) {
+    const bool ok = consume_(*batch);
+    GiveBack(batch);
+    if (!ok) Stop();
+    return;
+  }
   {
     const std::lock_guard lock(mutex_);
     filled_.push_back(batch);
@@ -70,5 +78,7 @@ void BatchPipe::Stop() {
   }
   changed_.notify_all();
 }
+
+void BatchPipe::ConsumeOnSend(std::function<bool(const ExtractBatch&)> consume) { consume_ = std::move(consume); }
 
 }  // namespace kestrum

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -69,6 +70,11 @@ class BatchPipe {
   void GiveBack(ExtractBatch* batch);
   void Stop();
 
+  // Without a second thread: from now on Send() hands each batch straight
+  // to `consume` on the sending thread, and stops the pipe when it returns
+  // false.
+  void ConsumeOnSend(std::function<bool(const ExtractBatch&)> consume);
+
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -76,6 +82,7 @@ class BatchPipe {
   std::deque<ExtractBatch*> empty_;
   std::deque<ExtractBatch*> filled_;
   bool stopped_ = false;
+  std::function<bool(const ExtractBatch&)> consume_;
 };
 
 }  // namespace kestrum
