@@ -70,6 +70,9 @@ std::optional<std::uint64_t> FileLength(const File& file);
 // Reads until the span is full or the end of the file. Returns the number of
 // bytes read, or nothing on an error.
 std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> out);
+// The same from `offset` on, leaving the file position alone as far as the
+// platform allows; several threads may read one file this way at once.
+std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out);
 
 // Writes the whole span at the current position (or at offset); false on an
 // error or a short write that cannot make progress (a full disk).

@@ -126,6 +126,20 @@ std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> o
   return done;
 }
 
+std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t got = ::pread(Fd(file), out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
 bool WriteFully(const File& file, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {

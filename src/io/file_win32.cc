@@ -113,6 +113,33 @@ std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> o
   return done;
 }
 
+std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+  // A read with an offset block: on the synchronous handles that this layer
+  // opens it completes before ReadFile returns (moving the file pointer,
+  // which nothing here relies on); on an overlapped handle it is waited for.
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::uint64_t at = offset + done;
+    OVERLAPPED block{};
+    block.Offset = static_cast<DWORD>(at);
+    block.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD want = static_cast<DWORD>(std::min(out.size() - done, kMaxPiece));
+    DWORD got = 0;
+    if (!ReadFile(Handle(file), out.data() + done, want, &got, &block)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        error = GetOverlappedResult(Handle(file), &block, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
+      }
+      // Reading at or past the end fails with ERROR_HANDLE_EOF: the end of file.
+      if (error == ERROR_HANDLE_EOF) break;
+      if (error != ERROR_SUCCESS) return std::nullopt;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
 bool WriteFully(const File& file, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {
