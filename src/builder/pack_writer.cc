@@ -53,6 +53,7 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   // the opening runs ahead of the decisions.
   const std::size_t budget = RaiseOpenFileLimit();
   const std::size_t hold_below = budget > kSpareDescriptors ? budget - kSpareDescriptors : 0;
+  ReserveOpenFiles(std::min(table.size(), hold_below) + kSpareDescriptors);
   std::vector<CheckedFile> checked(table.size());
   const std::size_t chunks = (table.size() + kCheckChunk - 1) / kCheckChunk;
   ParallelChunks opener(chunks, chunks);

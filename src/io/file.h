@@ -54,6 +54,13 @@ void AdviseSequential(const File& file);
 // limit as far as it is allowed to.
 std::size_t RaiseOpenFileLimit();
 
+// Makes room for `count` open files in the process's table of them now.
+// Growing that table later, while several threads run, makes each growth
+// wait for all of them (on Linux, a grace period each time), so a process
+// that will hold many files opened by several threads calls this first.
+// `count` is at most what RaiseOpenFileLimit returned.
+void ReserveOpenFiles(std::size_t count);
+
 // Opens any existing file for reading (a FIFO or a pipe included).
 File OpenForReading(const std::string& path);
 
