@@ -172,16 +172,62 @@ struct CopyOutcome {
   std::size_t file = 0;  // accepted position
 };
 
-// Reads the chunk's part of each of its files into the window, masked where
+// The copy of the accepted files into the data area. Reading starts when the
+// copy is made, on the helper thread, while the caller goes on (laying out
+// the header); Write then takes the windows in data order, helping to read.
+class DataCopy {
+ public:
+  DataCopy(const EntryTable& table, PackPlan& plan)
+      : table_(table),
+        plan_(plan),
+        chunks_(CutIntoChunks(table, plan.accepted)),
+        outcomes_(chunks_.size()),
+        copier_(chunks_.size(), 0) {
+    const std::uint64_t data_size = chunks_.back().end;
+    const std::uint64_t window_count = (data_size + kWindowSize - 1) / kWindowSize;
+    windows_.assign(std::min<std::uint64_t>(kWindows, window_count),
+                    std::vector<std::uint8_t>(std::min(kWindowSize, data_size)));
+    copier_.Allow(Allowance());
+    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(chunks_[c]); });
+  }
+
+  // Writes the data area at the output's position. Prints what copying one
+  // file after the other would print, up to and including the first
+  // failure; false after a failure.
+  bool Write(const File& output, std::FILE* out);
+
+ private:
+  // Chunks are handed out for the windows that are neither written nor
+  // waiting behind the one being written.
+  std::size_t Allowance() const {
+    std::size_t allowed = 0;
+    while (allowed < chunks_.size() && chunks_[allowed].window() < written_ + kWindows) ++allowed;
+    return allowed;
+  }
+
+  CopyOutcome ReadChunk(const CopyChunk& chunk);
+
+  const EntryTable& table_;
+  PackPlan& plan_;
+  const std::vector<CopyChunk> chunks_;
+  std::vector<std::vector<std::uint8_t>> windows_;
+  std::vector<CopyOutcome> outcomes_;
+  std::uint64_t written_ = 0;  // windows written out; the consuming thread's alone
+  ParallelChunks copier_;      // last: stopped before anything it uses goes
+};
+
+// Reads the chunk's part of each of its files into its window, masked where
 // asked, stopping at the first file that changed or could not be read. A
 // file that goes on past the chunk stays open in the plan for the chunks
 // after it.
-CopyOutcome ReadChunk(const CopyChunk& chunk, const EntryTable& table, PackPlan& plan, std::span<std::uint8_t> window,
-                      ParallelChunks& copier) {
-  std::string path;
+CopyOutcome DataCopy::ReadChunk(const CopyChunk& chunk) {
+  // A chunk of empty files may lie past the last window.
+  const std::span<std::uint8_t> window =
+      chunk.end > chunk.begin ? std::span(windows_[chunk.window() % kWindows]) : std::span<std::uint8_t>();
   const std::uint64_t window_begin = chunk.window() * kWindowSize;
+  std::string path;
   for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
-    const PackEntry& e = table[plan.accepted[k]];
+    const PackEntry& e = table_[plan_.accepted[k]];
     const std::uint64_t file_end = std::uint64_t{e.data_offset} + e.size;
     const std::uint64_t from = std::max<std::uint64_t>(e.data_offset, chunk.begin);
     const std::uint64_t to = std::min(file_end, chunk.end);
@@ -189,15 +235,15 @@ CopyOutcome ReadChunk(const CopyChunk& chunk, const EntryTable& table, PackPlan&
     const File* input = &opened;
     if (e.data_offset >= chunk.begin) {
       std::uint64_t length = 0;
-      opened = OpenForCopy(e, std::move(plan.checked_files[k]), path, length);
+      opened = OpenForCopy(e, std::move(plan_.checked_files[k]), path, length);
       if (!opened || length != e.size) return {CopyFailure::kChanged, k};
       if (to < file_end) {
-        plan.checked_files[k] = std::move(opened);
-        input = &plan.checked_files[k];
+        plan_.checked_files[k] = std::move(opened);
+        input = &plan_.checked_files[k];
       }
     } else {
-      copier.WaitDone(chunk.opened_in);  // which opened the file
-      input = &plan.checked_files[k];
+      copier_.WaitDone(chunk.opened_in);  // which opened the file
+      input = &plan_.checked_files[k];
     }
     const std::span<std::uint8_t> piece =
         to > from ? window.subspan(from - window_begin, to - from) : std::span<std::uint8_t>();
@@ -208,42 +254,14 @@ CopyOutcome ReadChunk(const CopyChunk& chunk, const EntryTable& table, PackPlan&
   return {};
 }
 
-// Copies every accepted file behind the header, in data order. Two threads
-// read the files into the windows; this one prints, checks the outcomes and
-// writes, all in data order, so that it prints what copying one file after
-// the other would, up to and including the first failure.
-bool WriteDataArea(const EntryTable& table, PackPlan& plan, const File& output, std::FILE* out) {
-  const std::vector<std::uint32_t>& accepted = plan.accepted;
-  const std::vector<CopyChunk> chunks = CutIntoChunks(table, accepted);
-  const std::uint64_t data_size = chunks.back().end;
-  const std::uint64_t window_count = (data_size + kWindowSize - 1) / kWindowSize;
-  std::vector<std::vector<std::uint8_t>> windows(std::min<std::uint64_t>(kWindows, window_count),
-                                                 std::vector<std::uint8_t>(std::min(kWindowSize, data_size)));
-  std::vector<CopyOutcome> outcomes(chunks.size());
-  // Chunks are handed out for the windows that are neither written nor
-  // waiting behind the one being written.
-  std::uint64_t written = 0;  // windows
-  std::size_t allowed = 0;
-  const auto allow = [&] {
-    while (allowed < chunks.size() && chunks[allowed].window() < written + kWindows) ++allowed;
-  };
-  allow();
-  ParallelChunks copier(chunks.size(), allowed);
-  copier.Start([&](std::size_t c) {
-    const CopyChunk& chunk = chunks[c];
-    // A chunk of empty files may lie past the last window.
-    const std::span<std::uint8_t> window =
-        chunk.end > chunk.begin ? std::span(windows[chunk.window() % kWindows]) : std::span<std::uint8_t>();
-    outcomes[c] = ReadChunk(chunk, table, plan, window, copier);
-  });
-
-  const auto n = static_cast<int>(accepted.size());
-  for (std::size_t c = 0; c < chunks.size(); ++c) {
-    copier.Await(c);
-    const CopyChunk& chunk = chunks[c];
-    const CopyOutcome& outcome = outcomes[c];
+bool DataCopy::Write(const File& output, std::FILE* out) {
+  const auto n = static_cast<int>(plan_.accepted.size());
+  for (std::size_t c = 0; c < chunks_.size(); ++c) {
+    copier_.Await(c);
+    const CopyChunk& chunk = chunks_[c];
+    const CopyOutcome& outcome = outcomes_[c];
     for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
-      const PackEntry& e = table[accepted[k]];
+      const PackEntry& e = table_[plan_.accepted[k]];
       const bool starts_here = e.data_offset >= chunk.begin;
       const bool failed_here = outcome.failure != CopyFailure::kNone && outcome.file == k;
       if (starts_here) {
@@ -257,32 +275,30 @@ bool WriteDataArea(const EntryTable& table, PackPlan& plan, const File& output, 
       const std::uint64_t file_end = std::uint64_t{e.data_offset} + e.size;
       const std::uint64_t from = std::max<std::uint64_t>(e.data_offset, chunk.begin);
       if (std::min(file_end, chunk.end) > from && from % kWindowSize == 0 && from > 0) {
-        if (!WriteFully(output, windows[written % kWindows])) {
+        if (!WriteFully(output, windows_[written_ % kWindows])) {
           std::fprintf(out, "Error while writing output file!\n");
           return false;
         }
-        ++written;
-        allow();
-        copier.Allow(allowed);
+        ++written_;
+        copier_.Allow(Allowance());
       }
       if (failed_here) {
         std::fprintf(out, "Error while reading input file!\n");
         return false;
       }
-      if (!starts_here && file_end <= chunk.end) plan.checked_files[k].Close();
+      if (!starts_here && file_end <= chunk.end) plan_.checked_files[k].Close();
     }
   }
-  const std::uint64_t rest = data_size - written * kWindowSize;
-  if (rest > 0 && !WriteFully(output, std::span(windows[written % kWindows]).first(rest))) {
+  const std::uint64_t rest = chunks_.back().end - written_ * kWindowSize;
+  if (rest > 0 && !WriteFully(output, std::span(windows_[written_ % kWindows]).first(rest))) {
     std::fprintf(out, "Error while writing output file!\n");
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
+// The checks before anything is laid out; the exit code.
+int CheckEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   if (table.size() > kEntryLimit) {
     std::fprintf(out, "Number of files exceeds 64k, please pack less files\n");
     return 1;
@@ -292,7 +308,11 @@ int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
     std::fprintf(out, "There are no files to pack. Empty pakfiles are not allowed!\n");
     return 1;
   }
+  return 0;
+}
 
+// Lays out and encodes the header, printing up to the total line; the exit code.
+int LayOutPlan(EntryTable& table, PackPlan& plan, std::FILE* out) {
   HeaderLayout& layout = plan.layout;
   if (!LayOutHeader(table, plan.accepted, layout, out)) {
     std::fprintf(out, "Fatal error, impossible state!\n");
@@ -308,7 +328,8 @@ int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
   return 0;
 }
 
-int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out) {
+// Creates the pakfile from the plan and the copy; the exit code.
+int WriteOut(const std::string& pak_path, const PackPlan& plan, DataCopy& copy, std::FILE* out) {
   AtomicOutputFile output;
   if (!output.Open(pak_path)) {
     std::fprintf(out, "Can't create the output file '%s'\n", pak_path.c_str());
@@ -322,7 +343,7 @@ int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, Pa
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
   }
-  if (!WriteDataArea(table, plan, output.file(), out)) return 1;
+  if (!copy.Write(output.file(), out)) return 1;
   if (!output.Commit()) {
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
@@ -331,10 +352,25 @@ int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, Pa
   return 0;
 }
 
+}  // namespace
+
+int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
+  if (const int code = CheckEntries(table, plan, out); code != 0) return code;
+  return LayOutPlan(table, plan, out);
+}
+
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out) {
+  DataCopy copy(table, plan);
+  return WriteOut(pak_path, plan, copy, out);
+}
+
 int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out) {
   PackPlan plan;
-  if (const int code = PlanPakfile(table, plan, out); code != 0) return code;
-  return WritePlannedPakfile(pak_path, table, plan, out);
+  if (const int code = CheckEntries(table, plan, out); code != 0) return code;
+  // The files are read for the data area while the header is laid out.
+  DataCopy copy(table, plan);
+  if (const int code = LayOutPlan(table, plan, out); code != 0) return code;
+  return WriteOut(pak_path, plan, copy, out);
 }
 
 }  // namespace kestrum
