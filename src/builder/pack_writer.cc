@@ -102,8 +102,8 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   return true;
 }
 
-// The file to copy for accepted position k, with its length now: the one
-// the check opened, else opened again. A file that has been deleted or
+// The file to copy, with its length now: `held`, the one the check opened,
+// if any, else the file opened again. A file that has been deleted or
 // replaced since the check gives nothing.
 File OpenForCopy(const PackEntry& e, File held, std::string& path, std::uint64_t& length) {
   File file = std::move(held);
@@ -130,7 +130,8 @@ constexpr std::size_t kCopyChunkFiles = 64;
 
 // Consecutive accepted files [first, first + files) and the bytes of the
 // data area [begin, end) that they fill, all in one window. A file that runs
-// past the window goes on in the next chunk.
+// past the window goes on in the next chunk. The files' data offsets follow
+// each other in accepted order, as the check handed them out.
 struct CopyChunk {
   std::size_t first = 0;
   std::size_t files = 0;
@@ -244,6 +245,7 @@ CopyOutcome DataCopy::ReadChunk(const CopyChunk& chunk) {
     } else {
       copier_.WaitDone(chunk.opened_in);  // which opened the file
       input = &plan_.checked_files[k];
+      if (!*input) return {CopyFailure::kChanged, k};  // that chunk found it changed
     }
     const std::span<std::uint8_t> piece =
         to > from ? window.subspan(from - window_begin, to - from) : std::span<std::uint8_t>();
