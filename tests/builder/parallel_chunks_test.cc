@@ -50,14 +50,6 @@ TEST(ParallelChunks, AllowanceBoundsHowFarChunksRunAhead) {
   }
 }
 
-TEST(ParallelChunks, AwaitRunsAChunkBeyondTheAllowanceItself) {
-  std::vector<int> runs(10);
-  ParallelChunks chunks(10, 0);
-  chunks.Start([&](std::size_t c) { ++runs[c]; });
-  chunks.Await(4);  // hands out 0 to 4, and nothing past them
-  EXPECT_EQ(runs, (std::vector<int>{1, 1, 1, 1, 1, 0, 0, 0, 0, 0}));
-}
-
 TEST(ParallelChunks, WaitDoneInsideAChunkSeesTheEarlierChunk) {
   constexpr std::size_t kCount = 400;
   std::vector<std::size_t> values(kCount);
@@ -99,30 +91,6 @@ TEST(ParallelChunks, AnExceptionComesOutOfAwaitAndStopsTheRest) {
   }
   EXPECT_LE(awaited, 20u);
   EXPECT_LT(runs.load(), 71u);  // chunk 20 failed while at most 70 were allowed
-}
-
-TEST(ParallelChunks, StoppingEarlyRunsNoChunkPastTheAllowance) {
-  std::atomic<std::size_t> runs{0};
-  {
-    ParallelChunks chunks(100000, 8);
-    chunks.Start([&](std::size_t) {
-      runs.fetch_add(1);
-      Pause();
-    });
-    chunks.Await(2);
-  }
-  EXPECT_GE(runs.load(), 3u);
-  EXPECT_LE(runs.load(), 8u);
-}
-
-TEST(ParallelChunks, NoChunkOrOneRunWithoutAHelper) {
-  { ParallelChunks none(0, 0); }
-  const std::thread::id consumer = std::this_thread::get_id();
-  std::thread::id ran_on;
-  ParallelChunks one(1, 1);
-  one.Start([&](std::size_t) { ran_on = std::this_thread::get_id(); });
-  one.Await(0);
-  EXPECT_EQ(ran_on, consumer);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 #include "support/platform.h"
@@ -55,24 +54,6 @@ TEST(File, ReadFullyAtReadsFromTheOffsetOnAndStopsAtTheEnd) {
   EXPECT_EQ(ReadFullyAt(f, bytes.size(), buf), 0u);
   EXPECT_EQ(ReadFullyAt(f, bytes.size() + 4096, buf), 0u);
   EXPECT_EQ(ReadFullyAt(f, 0, std::span(buf).first(0)), 0u);
-
-  // Two threads reading one handle at different offsets each get their own bytes.
-  std::string got[2];
-  std::thread other([&] {
-    std::vector<std::uint8_t> mine(150000);
-    for (int round = 0; round < 20; ++round) {
-      if (ReadFullyAt(f, 150000, mine) != 150000u) return;
-    }
-    got[1].assign(reinterpret_cast<const char*>(mine.data()), mine.size());
-  });
-  std::vector<std::uint8_t> mine(150000);
-  for (int round = 0; round < 20; ++round) {
-    if (ReadFullyAt(f, 0, mine) != 150000u) break;
-  }
-  got[0].assign(reinterpret_cast<const char*>(mine.data()), mine.size());
-  other.join();
-  EXPECT_TRUE(got[0] == bytes.substr(0, 150000));
-  EXPECT_TRUE(got[1] == bytes.substr(150000));
 
   // A handle that cannot be read gives an error, not a count.
   File directory = testing::OpenDirectoryHandle(dir.path());
