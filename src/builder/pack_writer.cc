@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "builder/header_layout.h"
+#include "builder/parallel_chunks.h"
 #include "format/locale_key.h"
 #include "format/mask.h"
 #include "format/pak_layout.h"
@@ -25,90 +26,73 @@ const std::string& OpenPath(const PackEntry& e, std::string& scratch) {
   return scratch;
 }
 
-// Collects the data area and writes it out in large sequential writes, so
-// that many small files do not cost one write each.
-class DataWriter {
- public:
-  explicit DataWriter(const File& file) : file_(file), buffer_(kBufferSize) {}
-
-  // Moves `count` bytes from the input into the output, masked when asked.
-  // Returns false with `read_failed` telling which side failed.
-  bool Copy(const File& input, std::uint32_t count, bool mask, bool& read_failed) {
-    while (count > 0) {
-      if (filled_ == buffer_.size() && !Flush()) {
-        read_failed = false;
-        return false;
-      }
-      const std::size_t chunk = std::min<std::size_t>(count, buffer_.size() - filled_);
-      const auto span = std::span(buffer_).subspan(filled_, chunk);
-      const std::optional<std::size_t> got = ReadFully(input, span);
-      if (!got || *got != chunk) {
-        read_failed = true;
-        return false;
-      }
-      if (mask) MaskData(span);
-      filled_ += chunk;
-      count -= static_cast<std::uint32_t>(chunk);
-    }
-    return true;
-  }
-
-  bool Flush() {
-    const bool ok = WriteFully(file_, std::span(buffer_).first(filled_));
-    filled_ = 0;
-    return ok;
-  }
-
- private:
-  static constexpr std::size_t kBufferSize = 1 << 20;
-  const File& file_;
-  std::vector<std::uint8_t> buffer_;
-  std::size_t filled_ = 0;
-};
-
 // Files kept open for the copy leave this many descriptors for everything else.
 constexpr std::size_t kSpareDescriptors = 64;
+
+// The check opens files in chunks of this many list lines, on two threads.
+constexpr std::size_t kCheckChunk = 64;
+
+// A list line's file as the check found it.
+struct CheckedFile {
+  File file;  // kept open only for the lines whose files may be held
+  std::uint64_t length = 0;
+  bool exists = false;
+};
 
 // Existence check: opens every listed file, takes its size, and hands out
 // data offsets in list order. The opened files are kept for the copy while
 // the process may hold them, which saves opening each file a second time.
-// Returns false after a fatal error (printed).
+// The opening is shared by two threads; what is printed and decided here
+// follows list order. Returns false after a fatal error (printed).
 bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   const auto count = static_cast<int>(table.size());
   std::vector<std::uint32_t>& accepted = plan.accepted;
   accepted.reserve(table.size());
   plan.checked_files.reserve(table.size());
+  // Holding by line number bounds the open files at any moment, however far
+  // the opening runs ahead of the decisions.
   const std::size_t budget = RaiseOpenFileLimit();
-  std::size_t held = 0;
+  const std::size_t hold_below = budget > kSpareDescriptors ? budget - kSpareDescriptors : 0;
+  ReserveOpenFiles(std::min(table.size(), hold_below) + kSpareDescriptors);
+  std::vector<CheckedFile> checked(table.size());
+  const std::size_t chunks = (table.size() + kCheckChunk - 1) / kCheckChunk;
+  ParallelChunks opener(chunks, chunks);
+  opener.Start([&](std::size_t chunk) {
+    std::string path;
+    const std::size_t end = std::min(table.size(), (chunk + 1) * kCheckChunk);
+    for (std::size_t i = chunk * kCheckChunk; i < end; ++i) {
+      const PackEntry& e = table[i];
+      if (e.name_length == 0) continue;
+      CheckedFile& c = checked[i];
+      c.file = OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &c.length);
+      c.exists = c.file.valid();
+      if (i >= hold_below) c.file.Close();
+    }
+  });
   std::uint64_t total = 0;
-  std::string path;
   for (int i = 0; i < count; ++i) {
+    const auto at = static_cast<std::size_t>(i);
     if (i % 128 == 0) {
       std::fprintf(out, "Checking existance... %d/%d          \r", i + 1, count);
       std::fflush(out);
     }
-    PackEntry& e = table[static_cast<std::size_t>(i)];
+    if (at % kCheckChunk == 0) opener.Await(at / kCheckChunk);
+    PackEntry& e = table[at];
     if (e.name_length == 0) continue;
-    std::uint64_t length = 0;
-    File file = OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &length);
-    if (!file) {
+    CheckedFile& c = checked[at];
+    if (!c.exists) {
       std::fprintf(out, "WARNING file doesn't exist: %s\n", e.name);
       continue;
     }
-    e.size = static_cast<std::uint32_t>(length);
-    if (length > kMaxFileSize) {
+    e.size = static_cast<std::uint32_t>(c.length);
+    if (c.length > kMaxFileSize) {
       std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", e.name);
       continue;
     }
     e.dir_string_offset = -1;
     e.data_offset = static_cast<std::uint32_t>(total);
     accepted.push_back(static_cast<std::uint32_t>(i));
-    if (held + kSpareDescriptors < budget) {
-      plan.checked_files.push_back(std::move(file));
-      ++held;
-    } else {
-      plan.checked_files.emplace_back();
-    }
+    plan.checked_files.push_back(std::move(c.file));
     total += e.size;
     if (total > kMaxDataSize) {
       std::fprintf(out, "Total data size exceeds 2gb, please pack less files\n");
@@ -118,11 +102,11 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   return true;
 }
 
-// The file to copy for accepted position k, with its length now: the one
-// the check opened, else opened again. A file that has been deleted or
+// The file to copy, with its length now: `held`, the one the check opened,
+// if any, else the file opened again. A file that has been deleted or
 // replaced since the check gives nothing.
-File OpenForCopy(const PackEntry& e, PackPlan& plan, std::size_t k, std::string& path, std::uint64_t& length) {
-  File file = std::move(plan.checked_files[k]);
+File OpenForCopy(const PackEntry& e, File held, std::string& path, std::uint64_t& length) {
+  File file = std::move(held);
   if (file) {
     const std::optional<std::uint64_t> now = LinkedFileLength(file);
     if (!now) return File();
@@ -135,37 +119,188 @@ File OpenForCopy(const PackEntry& e, PackPlan& plan, std::size_t k, std::string&
   return file;
 }
 
-// Copies every accepted file behind the header, in data order.
-bool WriteDataArea(const EntryTable& table, PackPlan& plan, const File& output, std::FILE* out) {
-  DataWriter writer(output);
-  const std::vector<std::uint32_t>& accepted = plan.accepted;
-  const auto n = static_cast<int>(accepted.size());
+// The copy fills windows of the data area, aligned to their size, and writes
+// each whole once it is complete and the one before it is written: as many
+// writes as one buffer of this size would take. This many windows are filled
+// or written at once.
+constexpr std::uint64_t kWindowSize = 1 << 20;
+constexpr std::size_t kWindows = 4;
+// Files are read in chunks of at most this many, within one window.
+constexpr std::size_t kCopyChunkFiles = 64;
+
+// Consecutive accepted files [first, first + files) and the bytes of the
+// data area [begin, end) that they fill, all in one window. A file that runs
+// past the window goes on in the next chunk. The files' data offsets follow
+// each other in accepted order, as the check handed them out.
+struct CopyChunk {
+  std::size_t first = 0;
+  std::size_t files = 0;
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+  std::size_t opened_in = 0;  // the chunk where the first file starts
+  std::uint64_t window() const { return begin / kWindowSize; }
+};
+
+std::vector<CopyChunk> CutIntoChunks(const EntryTable& table, const std::vector<std::uint32_t>& accepted) {
+  std::vector<CopyChunk> chunks;
+  CopyChunk chunk;
+  std::uint64_t at = 0;
+  for (std::size_t k = 0; k < accepted.size(); ++k) {
+    const PackEntry& e = table[accepted[k]];
+    const std::uint64_t end = std::uint64_t{e.data_offset} + e.size;
+    const std::size_t starts_in =
+        chunks.size() + (chunk.files == kCopyChunkFiles || at / kWindowSize != chunk.window());
+    do {
+      if (chunk.files == kCopyChunkFiles || at / kWindowSize != chunk.window()) {
+        chunk.end = at;
+        chunks.push_back(chunk);
+        chunk = CopyChunk{k, 0, at, at, starts_in};
+      }
+      if (chunk.files == 0 || chunk.first + chunk.files <= k) ++chunk.files;
+      at = std::min(end, (at / kWindowSize + 1) * kWindowSize);
+    } while (at < end);
+  }
+  chunk.end = at;
+  chunks.push_back(chunk);
+  return chunks;
+}
+
+enum class CopyFailure : std::uint8_t { kNone, kChanged, kRead };
+
+// How reading a chunk went: the first file that failed, if any.
+struct CopyOutcome {
+  CopyFailure failure = CopyFailure::kNone;
+  std::size_t file = 0;  // accepted position
+};
+
+// The copy of the accepted files into the data area. Reading starts when the
+// copy is made, on the helper thread, while the caller goes on (laying out
+// the header); Write then takes the windows in data order, helping to read.
+class DataCopy {
+ public:
+  DataCopy(const EntryTable& table, PackPlan& plan)
+      : table_(table),
+        plan_(plan),
+        chunks_(CutIntoChunks(table, plan.accepted)),
+        outcomes_(chunks_.size()),
+        copier_(chunks_.size(), 0) {
+    const std::uint64_t data_size = chunks_.back().end;
+    const std::uint64_t window_count = (data_size + kWindowSize - 1) / kWindowSize;
+    windows_.assign(std::min<std::uint64_t>(kWindows, window_count),
+                    std::vector<std::uint8_t>(std::min(kWindowSize, data_size)));
+    copier_.Allow(Allowance());
+    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(chunks_[c]); });
+  }
+
+  // Writes the data area at the output's position. Prints what copying one
+  // file after the other would print, up to and including the first
+  // failure; false after a failure.
+  bool Write(const File& output, std::FILE* out);
+
+ private:
+  // Chunks are handed out for the windows that are neither written nor
+  // waiting behind the one being written.
+  std::size_t Allowance() const {
+    std::size_t allowed = 0;
+    while (allowed < chunks_.size() && chunks_[allowed].window() < written_ + kWindows) ++allowed;
+    return allowed;
+  }
+
+  CopyOutcome ReadChunk(const CopyChunk& chunk);
+
+  const EntryTable& table_;
+  PackPlan& plan_;
+  const std::vector<CopyChunk> chunks_;
+  std::vector<std::vector<std::uint8_t>> windows_;
+  std::vector<CopyOutcome> outcomes_;
+  std::uint64_t written_ = 0;  // windows written out; the consuming thread's alone
+  ParallelChunks copier_;      // last: stopped before anything it uses goes
+};
+
+// Reads the chunk's part of each of its files into its window, masked where
+// asked, stopping at the first file that changed or could not be read. A
+// file that goes on past the chunk stays open in the plan for the chunks
+// after it.
+CopyOutcome DataCopy::ReadChunk(const CopyChunk& chunk) {
+  // A chunk of empty files may lie past the last window.
+  const std::span<std::uint8_t> window =
+      chunk.end > chunk.begin ? std::span(windows_[chunk.window() % kWindows]) : std::span<std::uint8_t>();
+  const std::uint64_t window_begin = chunk.window() * kWindowSize;
   std::string path;
-  for (int k = 0; k < n; ++k) {
-    std::fprintf(out, "Packing file... %d/%d        \r", k + 1, n);
-    const PackEntry& e = table[accepted[static_cast<std::size_t>(k)]];
-    std::uint64_t length = 0;
-    const File input = OpenForCopy(e, plan, static_cast<std::size_t>(k), path, length);
-    if (!input || length != e.size) {
-      std::fprintf(out, "Input file changed size: '%s'\n", e.name);
-      return false;
+  for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
+    const PackEntry& e = table_[plan_.accepted[k]];
+    const std::uint64_t file_end = std::uint64_t{e.data_offset} + e.size;
+    const std::uint64_t from = std::max<std::uint64_t>(e.data_offset, chunk.begin);
+    const std::uint64_t to = std::min(file_end, chunk.end);
+    File opened;
+    const File* input = &opened;
+    if (e.data_offset >= chunk.begin) {
+      std::uint64_t length = 0;
+      opened = OpenForCopy(e, std::move(plan_.checked_files[k]), path, length);
+      if (!opened || length != e.size) return {CopyFailure::kChanged, k};
+      if (to < file_end) {
+        plan_.checked_files[k] = std::move(opened);
+        input = &plan_.checked_files[k];
+      }
+    } else {
+      copier_.WaitDone(chunk.opened_in);  // which opened the file
+      input = &plan_.checked_files[k];
+      if (!*input) return {CopyFailure::kChanged, k};  // that chunk found it changed
     }
-    bool read_failed = false;
-    if (!writer.Copy(input, e.size, e.mask_data != 0, read_failed)) {
-      std::fprintf(out, read_failed ? "Error while reading input file!\n" : "Error while writing output file!\n");
-      return false;
+    const std::span<std::uint8_t> piece =
+        to > from ? window.subspan(from - window_begin, to - from) : std::span<std::uint8_t>();
+    const std::optional<std::size_t> got = ReadFullyAt(*input, from - e.data_offset, piece);
+    if (!got || *got != piece.size()) return {CopyFailure::kRead, k};
+    if (e.mask_data != 0) MaskData(piece);
+  }
+  return {};
+}
+
+bool DataCopy::Write(const File& output, std::FILE* out) {
+  const auto n = static_cast<int>(plan_.accepted.size());
+  for (std::size_t c = 0; c < chunks_.size(); ++c) {
+    copier_.Await(c);
+    const CopyChunk& chunk = chunks_[c];
+    const CopyOutcome& outcome = outcomes_[c];
+    for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
+      const PackEntry& e = table_[plan_.accepted[k]];
+      const bool starts_here = e.data_offset >= chunk.begin;
+      const bool failed_here = outcome.failure != CopyFailure::kNone && outcome.file == k;
+      if (starts_here) {
+        std::fprintf(out, "Packing file... %d/%d        \r", static_cast<int>(k) + 1, n);
+        if (failed_here && outcome.failure == CopyFailure::kChanged) {
+          std::fprintf(out, "Input file changed size: '%s'\n", e.name);
+          return false;
+        }
+      }
+      // A window is written when the copy reaches the first byte after it.
+      const std::uint64_t file_end = std::uint64_t{e.data_offset} + e.size;
+      const std::uint64_t from = std::max<std::uint64_t>(e.data_offset, chunk.begin);
+      if (std::min(file_end, chunk.end) > from && from % kWindowSize == 0 && from > 0) {
+        if (!WriteFully(output, windows_[written_ % kWindows])) {
+          std::fprintf(out, "Error while writing output file!\n");
+          return false;
+        }
+        ++written_;
+        copier_.Allow(Allowance());
+      }
+      if (failed_here) {
+        std::fprintf(out, "Error while reading input file!\n");
+        return false;
+      }
+      if (!starts_here && file_end <= chunk.end) plan_.checked_files[k].Close();
     }
   }
-  if (!writer.Flush()) {
+  const std::uint64_t rest = chunks_.back().end - written_ * kWindowSize;
+  if (rest > 0 && !WriteFully(output, std::span(windows_[written_ % kWindows]).first(rest))) {
     std::fprintf(out, "Error while writing output file!\n");
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
+// The checks before anything is laid out; the exit code.
+int CheckEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   if (table.size() > kEntryLimit) {
     std::fprintf(out, "Number of files exceeds 64k, please pack less files\n");
     return 1;
@@ -175,7 +310,11 @@ int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
     std::fprintf(out, "There are no files to pack. Empty pakfiles are not allowed!\n");
     return 1;
   }
+  return 0;
+}
 
+// Lays out and encodes the header, printing up to the total line; the exit code.
+int LayOutPlan(EntryTable& table, PackPlan& plan, std::FILE* out) {
   HeaderLayout& layout = plan.layout;
   if (!LayOutHeader(table, plan.accepted, layout, out)) {
     std::fprintf(out, "Fatal error, impossible state!\n");
@@ -191,7 +330,8 @@ int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
   return 0;
 }
 
-int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out) {
+// Creates the pakfile from the plan and the copy; the exit code.
+int WriteOut(const std::string& pak_path, const PackPlan& plan, DataCopy& copy, std::FILE* out) {
   AtomicOutputFile output;
   if (!output.Open(pak_path)) {
     std::fprintf(out, "Can't create the output file '%s'\n", pak_path.c_str());
@@ -205,7 +345,7 @@ int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, Pa
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
   }
-  if (!WriteDataArea(table, plan, output.file(), out)) return 1;
+  if (!copy.Write(output.file(), out)) return 1;
   if (!output.Commit()) {
     std::fprintf(out, "Error while writing output file!\n");
     return 1;
@@ -214,10 +354,25 @@ int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, Pa
   return 0;
 }
 
+}  // namespace
+
+int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out) {
+  if (const int code = CheckEntries(table, plan, out); code != 0) return code;
+  return LayOutPlan(table, plan, out);
+}
+
+int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out) {
+  DataCopy copy(table, plan);
+  return WriteOut(pak_path, plan, copy, out);
+}
+
 int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out) {
   PackPlan plan;
-  if (const int code = PlanPakfile(table, plan, out); code != 0) return code;
-  return WritePlannedPakfile(pak_path, table, plan, out);
+  if (const int code = CheckEntries(table, plan, out); code != 0) return code;
+  // The files are read for the data area while the header is laid out.
+  DataCopy copy(table, plan);
+  if (const int code = LayOutPlan(table, plan, out); code != 0) return code;
+  return WriteOut(pak_path, plan, copy, out);
 }
 
 }  // namespace kestrum

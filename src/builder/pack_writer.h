@@ -1,6 +1,9 @@
 // The pack writer: checks every listed file, lays out the header, and writes
 // the pakfile. Progress, warnings and errors go to `out`; nothing else is
-// printed and the process is never ended here.
+// printed and the process is never ended here. The opening and reading of
+// the files is shared by the calling thread and one helper thread; what is
+// printed and written follows list and data order as if the files were
+// handled one after the other.
 #pragma once
 
 #include <cstdint>

@@ -54,6 +54,13 @@ void AdviseSequential(const File& file);
 // limit as far as it is allowed to.
 std::size_t RaiseOpenFileLimit();
 
+// Makes room for `count` open files in the process's table of them now.
+// Growing that table later, while several threads run, makes each growth
+// wait for all of them (on Linux, a grace period each time), so a process
+// that will hold many files opened by several threads calls this first.
+// `count` is at most what RaiseOpenFileLimit returned.
+void ReserveOpenFiles(std::size_t count);
+
 // Opens any existing file for reading (a FIFO or a pipe included).
 File OpenForReading(const std::string& path);
 
@@ -70,6 +77,9 @@ std::optional<std::uint64_t> FileLength(const File& file);
 // Reads until the span is full or the end of the file. Returns the number of
 // bytes read, or nothing on an error.
 std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> out);
+// The same from `offset` on, leaving the file position alone as far as the
+// platform allows; several threads may read one file this way at once.
+std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out);
 
 // Writes the whole span at the current position (or at offset); false on an
 // error or a short write that cannot make progress (a full disk).

@@ -89,6 +89,26 @@ std::size_t RaiseOpenFileLimit() {
   return static_cast<std::size_t>(limit.rlim_cur == RLIM_INFINITY ? kPlenty : std::min(limit.rlim_cur, kPlenty));
 }
 
+void ReserveOpenFiles(std::size_t count) {
+  if (count < 2) return;
+  // A descriptor numbered count - 1 grows the table to hold it; the table
+  // keeps its size when that descriptor is closed again.
+  const int highest = static_cast<int>(std::min<std::size_t>(count - 1, 1 << 20));
+  for (int source = 0; source <= 2; ++source) {
+    const int fd = ::fcntl(source, F_DUPFD_CLOEXEC, highest);
+    if (fd >= 0) {
+      ::close(fd);
+      return;
+    }
+  }
+  // None of the standard descriptors is open: one made for the purpose.
+  const int source = ::open("/", O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  if (source < 0) return;
+  const int fd = ::fcntl(source, F_DUPFD_CLOEXEC, highest);
+  if (fd >= 0) ::close(fd);
+  ::close(source);
+}
+
 File OpenForReading(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
   return fd < 0 ? File() : File(fd);
@@ -116,6 +136,20 @@ std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> o
   std::size_t done = 0;
   while (done < out.size()) {
     const ssize_t got = ::read(Fd(file), out.data() + done, out.size() - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t got = ::pread(Fd(file), out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;

@@ -77,6 +77,10 @@ std::size_t RaiseOpenFileLimit() {
   return 2048;
 }
 
+void ReserveOpenFiles(std::size_t) {
+  // The handle table grows without stopping the other threads.
+}
+
 File OpenForReading(const std::string& path) {
   return Adopt(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -106,6 +110,33 @@ std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> o
       // The writer of a pipe has gone: that is the pipe's end of file.
       if (GetLastError() == ERROR_BROKEN_PIPE) break;
       return std::nullopt;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+  // A read with an offset block: on the synchronous handles that this layer
+  // opens it completes before ReadFile returns (moving the file pointer,
+  // which nothing here relies on); on an overlapped handle it is waited for.
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::uint64_t at = offset + done;
+    OVERLAPPED block{};
+    block.Offset = static_cast<DWORD>(at);
+    block.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD want = static_cast<DWORD>(std::min(out.size() - done, kMaxPiece));
+    DWORD got = 0;
+    if (!ReadFile(Handle(file), out.data() + done, want, &got, &block)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        error = GetOverlappedResult(Handle(file), &block, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
+      }
+      // Reading at or past the end fails with ERROR_HANDLE_EOF: the end of file.
+      if (error == ERROR_HANDLE_EOF) break;
+      if (error != ERROR_SUCCESS) return std::nullopt;
     }
     if (got == 0) break;
     done += got;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "support/platform.h"
 #include "support/temp_dir.h"
 
@@ -34,6 +36,30 @@ TEST(File, ReadFullyStopsAtTheEndAndReportsTheCount) {
   EXPECT_EQ(ReadFully(f, buf), 5u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "hello");
   EXPECT_EQ(ReadFully(f, buf), 0u);
+}
+
+TEST(File, ReadFullyAtReadsFromTheOffsetOnAndStopsAtTheEnd) {
+  TempDir dir;
+  std::string bytes(300000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  WriteFile(dir / "f", bytes);
+  File f = OpenRegularForReading(dir / "f");
+  ASSERT_TRUE(f);
+  std::vector<std::uint8_t> buf(1000);
+  auto text = [&](std::size_t n) { return std::string(reinterpret_cast<const char*>(buf.data()), n); };
+  EXPECT_EQ(ReadFullyAt(f, 123457, buf), 1000u);
+  EXPECT_EQ(text(1000), bytes.substr(123457, 1000));
+  EXPECT_EQ(ReadFullyAt(f, bytes.size() - 10, buf), 10u);
+  EXPECT_EQ(text(10), bytes.substr(bytes.size() - 10));
+  EXPECT_EQ(ReadFullyAt(f, bytes.size(), buf), 0u);
+  EXPECT_EQ(ReadFullyAt(f, bytes.size() + 4096, buf), 0u);
+  EXPECT_EQ(ReadFullyAt(f, 0, std::span(buf).first(0)), 0u);
+
+  // A handle that cannot be read gives an error, not a count.
+  File directory = testing::OpenDirectoryHandle(dir.path());
+  if (directory) {
+    EXPECT_EQ(ReadFullyAt(directory, 0, buf), std::nullopt);
+  }
 }
 
 TEST(File, ReserveLengthGivesTheExactLength) {
