@@ -24,6 +24,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+SETTLE_SECONDS = 0.5
 
 
 def log(*args):
@@ -142,6 +143,9 @@ def measure(tools, cwd, rounds, prepare):
     for _ in range(rounds):
         for name, cmd in tools.items():
             prepare(name)
+            # Removing the previous run's output leaves the kernel freeing
+            # pages and inodes for a moment; let that finish before timing.
+            time.sleep(SETTLE_SECONDS)
             s, m = run(cmd, cwd)
             times[name].append(s)
             rss[name] = max(rss[name], m)
