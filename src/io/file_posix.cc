@@ -23,6 +23,41 @@ void AdviseSequentialFd(int fd) {
 #endif
 }
 
+// Repeats a read call, given how many bytes are done, until `size` bytes
+// are in or the file ends; interrupted calls are retried. Returns the count,
+// or nothing on an error.
+template <typename Call>
+std::optional<std::size_t> ReadRepeatedly(std::size_t size, Call call) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = call(done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+// The same for writes: false on an error or when no progress can be made
+// (a full disk).
+template <typename Call>
+bool WriteRepeatedly(std::size_t size, Call call) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t put = call(done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 }  // namespace
 
 File& File::operator=(File&& other) noexcept {
@@ -133,59 +168,25 @@ std::optional<std::uint64_t> FileLength(const File& file) {
 }
 
 std::optional<std::size_t> ReadFully(const File& file, std::span<std::uint8_t> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t got = ::read(Fd(file), out.data() + done, out.size() - done);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
+  return ReadRepeatedly(out.size(),
+                        [&](std::size_t done) { return ::read(Fd(file), out.data() + done, out.size() - done); });
 }
 
 std::optional<std::size_t> ReadFullyAt(const File& file, std::uint64_t offset, std::span<std::uint8_t> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t got = ::pread(Fd(file), out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
+  return ReadRepeatedly(out.size(), [&](std::size_t done) {
+    return ::pread(Fd(file), out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+  });
 }
 
 bool WriteFully(const File& file, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::write(Fd(file), data.data() + done, data.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (put == 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return WriteRepeatedly(data.size(),
+                         [&](std::size_t done) { return ::write(Fd(file), data.data() + done, data.size() - done); });
 }
 
 bool WriteFullyAt(const File& file, std::uint64_t offset, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::pwrite(Fd(file), data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (put == 0) return false;
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return WriteRepeatedly(data.size(), [&](std::size_t done) {
+    return ::pwrite(Fd(file), data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+  });
 }
 
 bool ReserveLength(const File& file, std::uint64_t length) {
