@@ -49,12 +49,7 @@ class PackFaults : public ::testing::Test {
     change();
     const int code = WritePlannedPakfile("out.pak", table, plan, out);
     ReleaseListBuffers();
-    std::fflush(out);
-    std::fseek(out, planned, SEEK_SET);
-    printed.clear();
-    char buf[4096];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, out)) > 0;) printed.append(buf, got);
-    std::fclose(out);
+    printed = testing::DrainAndClose(out, planned);
     return code;
   }
 

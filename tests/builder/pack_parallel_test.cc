@@ -60,12 +60,7 @@ class PackParallel : public ::testing::Test {
       code = WritePlannedPakfile("out.pak", table, plan, out);
     }
     ReleaseListBuffers();
-    std::fflush(out);
-    std::rewind(out);
-    std::string printed;
-    char buf[4096];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, out)) > 0;) printed.append(buf, got);
-    std::fclose(out);
+    const std::string printed = testing::DrainAndClose(out);
     checked = printed.substr(0, static_cast<std::size_t>(planned));
     packed = printed.substr(static_cast<std::size_t>(planned));
     return code;

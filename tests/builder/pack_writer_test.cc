@@ -34,12 +34,7 @@ class PackWriter : public ::testing::Test {
     if (ReadListFile("list.txt", table) != 0) return -1;
     std::FILE* out = std::tmpfile();
     const int code = WritePakfile(pak, table, out);
-    std::fflush(out);
-    std::rewind(out);
-    printed.clear();
-    char buf[4096];
-    for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, out)) > 0;) printed.append(buf, got);
-    std::fclose(out);
+    printed = testing::DrainAndClose(out);
     return code;
   }
 

@@ -8,6 +8,7 @@
 #include "format/pak_path.h"
 #include "support/pak_decoder.h"
 #include "support/pak_image.h"
+#include "support/temp_dir.h"
 
 namespace kestrum {
 namespace {
@@ -18,13 +19,7 @@ std::string Capture(const PakHeader& header, std::span<const std::uint8_t> names
                     bool data_order) {
   std::FILE* out = std::tmpfile();
   ListPakfile(header, names, records, data_order, out);
-  std::fflush(out);
-  std::rewind(out);
-  std::string text;
-  char buf[4096];
-  for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, got);
-  std::fclose(out);
-  return text;
+  return testing::DrainAndClose(out);
 }
 
 struct Directory {

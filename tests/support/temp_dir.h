@@ -53,4 +53,15 @@ inline std::string ReadFileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Everything written to the stream (a tmpfile) from byte `from` on; closes it.
+inline std::string DrainAndClose(std::FILE* stream, long from = 0) {
+  std::fflush(stream);
+  std::fseek(stream, from, SEEK_SET);
+  std::string text;
+  char buf[4096];
+  for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, stream)) > 0;) text.append(buf, got);
+  std::fclose(stream);
+  return text;
+}
+
 }  // namespace kestrum::testing
