@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "support/run_tool.h"
@@ -88,10 +89,18 @@ ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   startup.hStdOutput = out.write;
   startup.hStdError = err.write;
   PROCESS_INFORMATION process{};
-  const BOOL started =
-      CreateProcessA(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &startup, &process);
+  // Under Wine, on a busy machine, starting a process now and then fails
+  // for no lasting reason; a few more tries tell that from a real fault.
+  BOOL started = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessA(binary.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(), &startup,
+                             &process);
+    if (!started) error = GetLastError();
+  }
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (!started) throw std::runtime_error("CreateProcess " + binary);
+  if (!started) throw std::runtime_error("CreateProcess " + binary + " failed with error " + std::to_string(error));
   // The child holds its own copies now; ours must go, or the pipes never end.
   out.CloseWriteEnd();
   err.CloseWriteEnd();
