@@ -6,25 +6,8 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DEXAMPLE_DIR=... -DGENERATOR=... -DCXX=... [-DCXX_FLAGS=...]
 #         -P example_game.cmake
 
-foreach(var BUILD_DIR WORK_DIR EXAMPLE_DIR GENERATOR CXX)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "example_game.cmake: ${var} is not set")
-  endif()
-endforeach()
-
-function(run)
-  cmake_parse_arguments(RUN "" "DIR" "" ${ARGN})
-  if(NOT RUN_DIR)
-    set(RUN_DIR ${WORK_DIR})
-  endif()
-  execute_process(COMMAND ${RUN_UNPARSED_ARGUMENTS} WORKING_DIRECTORY ${RUN_DIR} RESULT_VARIABLE status
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0)
-    string(REPLACE ";" " " command "${RUN_UNPARSED_ARGUMENTS}")
-    message(FATAL_ERROR "failed (${status}): ${command}\n${out}${err}")
-  endif()
-  set(last_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_helpers.cmake)
+require_variables(example_game.cmake BUILD_DIR WORK_DIR EXAMPLE_DIR GENERATOR CXX)
 
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})

@@ -5,20 +5,8 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DGENERATOR=...
 #         -DCXX=... [-DCXX_FLAGS=...] -DPKG_CONFIG=... -P install_consumer.cmake
 
-foreach(var BUILD_DIR WORK_DIR SOURCE_DIR GENERATOR CXX)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "install_consumer.cmake: ${var} is not set")
-  endif()
-endforeach()
-
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT status EQUAL 0)
-    string(REPLACE ";" " " command "${ARGN}")
-    message(FATAL_ERROR "failed (${status}): ${command}\n${out}")
-  endif()
-  set(last_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/script_helpers.cmake)
+require_variables(install_consumer.cmake BUILD_DIR WORK_DIR SOURCE_DIR GENERATOR CXX)
 
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
