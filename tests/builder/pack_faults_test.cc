@@ -7,6 +7,7 @@
 
 #include "builder/list_file.h"
 #include "builder/pack_writer.h"
+#include "builder/scratch_dir_fixture.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
@@ -17,12 +18,11 @@ namespace {
 using testing::ReadFileBytes;
 using testing::WriteFile;
 
-class PackFaults : public ::testing::Test {
+class PackFaults : public testing::InScratchDir {
  protected:
   void SetUp() override {
     if (!testing::OpenFilesCanBeChanged()) GTEST_SKIP() << "files held open for the copy cannot change here";
-    saved_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
+    InScratchDir::SetUp();
     Reset();
   }
   static void Reset() {
@@ -33,10 +33,6 @@ class PackFaults : public ::testing::Test {
     WriteFile("list.txt", "first\nvictim\nlast\n");
     WriteFile("out.pak", "earlier pakfile");
   }
-  void TearDown() override {
-    if (!saved_.empty()) std::filesystem::current_path(saved_);
-  }
-
   // Plans the pakfile, runs `change`, then writes; returns the exit code and
   // what the writing half printed.
   int PlanChangeWrite(const std::function<void()>& change, std::string& printed) {
@@ -52,16 +48,6 @@ class PackFaults : public ::testing::Test {
     printed = testing::DrainAndClose(out, planned);
     return code;
   }
-
-  void ExpectNothingLeft() {
-    EXPECT_EQ(ReadFileBytes("out.pak"), "earlier pakfile");
-    for (const auto& entry : std::filesystem::directory_iterator(".")) {
-      EXPECT_NE(entry.path().filename().string()[0], '.') << "temporary file left: " << entry.path();
-    }
-  }
-
-  testing::TempDir dir_;
-  std::filesystem::path saved_;
 };
 
 TEST_F(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
@@ -90,10 +76,9 @@ TEST_F(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
 TEST_F(PackFaults, SameSizeChangeIsPackedAsItNowStands) {
   std::string printed;
   ASSERT_EQ(PlanChangeWrite([] { WriteFile("victim", "replaced bytes"); }, printed), 0);
-  const std::string bytes = ReadFileBytes("out.pak");
   testing::DecodedPak pak;
   std::string why;
-  ASSERT_TRUE(testing::DecodePak({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, {}, pak, why));
+  ASSERT_TRUE(testing::DecodePakFile("out.pak", {}, pak, why));
   EXPECT_EQ(pak.entries[pak.data_order[1]].data, "replaced bytes");
 }
 

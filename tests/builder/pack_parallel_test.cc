@@ -10,6 +10,7 @@
 
 #include "builder/list_file.h"
 #include "builder/pack_writer.h"
+#include "builder/scratch_dir_fixture.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
@@ -34,14 +35,12 @@ std::string Name(std::size_t i) { return "d" + std::to_string(i / 100) + "/f" + 
 // The same as the pakfile and the messages name it.
 std::string StoredName(std::size_t i) { return "d" + std::to_string(i / 100) + "\\f" + std::to_string(i); }
 
-class PackParallel : public ::testing::Test {
+class PackParallel : public testing::InScratchDir {
  protected:
   void SetUp() override {
-    saved_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
+    InScratchDir::SetUp();
     WriteFile("out.pak", "earlier pakfile");
   }
-  void TearDown() override { std::filesystem::current_path(saved_); }
 
   // Plans the pakfile from `list`, lets `between` change the plan or the
   // files, and writes it. Returns the exit code; `checked` gets what the
@@ -69,11 +68,9 @@ class PackParallel : public ::testing::Test {
   // The files of the decoded pakfile in data order, as stored (with the
   // data mask removed).
   static std::vector<std::string> PackedData() {
-    const std::string bytes = ReadFileBytes("out.pak");
     testing::DecodedPak pak;
     std::string why;
-    EXPECT_TRUE(testing::DecodePak({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, {}, pak, why))
-        << why;
+    EXPECT_TRUE(testing::DecodePakFile("out.pak", {}, pak, why)) << why;
     EXPECT_EQ(testing::CheckWriterRules(pak), "");
     std::vector<std::string> data;
     for (const std::uint32_t i : pak.data_order) data.push_back(pak.entries[i].data);
@@ -87,16 +84,6 @@ class PackParallel : public ::testing::Test {
     }
     return lines;
   }
-
-  static void ExpectNothingLeft() {
-    EXPECT_EQ(ReadFileBytes("out.pak"), "earlier pakfile");
-    for (const auto& entry : std::filesystem::directory_iterator(".")) {
-      EXPECT_NE(entry.path().filename().string()[0], '.') << "temporary file left: " << entry.path();
-    }
-  }
-
-  testing::TempDir dir_;
-  std::filesystem::path saved_;
 };
 
 TEST_F(PackParallel, MissingAndUnusableLinesAmongThousandsWarnInListOrder) {

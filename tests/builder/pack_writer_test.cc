@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "builder/list_file.h"
+#include "builder/scratch_dir_fixture.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
@@ -15,17 +16,12 @@ namespace {
 using testing::ReadFileBytes;
 using testing::WriteFile;
 
-// Runs the writer inside a scratch directory, as the tool runs in its
-// current directory, and captures what it prints.
-class PackWriter : public ::testing::Test {
+// Runs the writer inside a scratch directory and captures what it prints.
+class PackWriter : public testing::InScratchDir {
  protected:
-  void SetUp() override {
-    saved_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
   void TearDown() override {
     ReleaseListBuffers();
-    std::filesystem::current_path(saved_);
+    InScratchDir::TearDown();
   }
 
   int Pack(const std::string& list, const std::string& pak, std::string& printed) {
@@ -37,9 +33,6 @@ class PackWriter : public ::testing::Test {
     printed = testing::DrainAndClose(out);
     return code;
   }
-
-  testing::TempDir dir_;
-  std::filesystem::path saved_;
 };
 
 TEST_F(PackWriter, AllMissingWarnsPerFileAndCreatesNothing) {
@@ -159,11 +152,9 @@ TEST_F(PackWriter, WrittenPakfileDecodesAndHoldsTheFiles) {
   WriteFile("empty", "");
   std::string printed;
   ASSERT_EQ(Pack("Dir\\Upper.TXT\n*dir/plain.bin\nempty\nDir/Upper.TXT\n", "out.pak", printed), 0);
-  const std::string bytes = ReadFileBytes("out.pak");
   testing::DecodedPak pak;
   std::string why;
-  ASSERT_TRUE(testing::DecodePak({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, {}, pak, why))
-      << why;
+  ASSERT_TRUE(testing::DecodePakFile("out.pak", {}, pak, why)) << why;
   EXPECT_EQ(testing::CheckWriterRules(pak), "");
   ASSERT_EQ(pak.data_order.size(), 4u);
   EXPECT_EQ(pak.entries[pak.data_order[0]].path, "dir\\upper.txt");

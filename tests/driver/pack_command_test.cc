@@ -18,11 +18,9 @@ using testing::WriteFile;
 const std::string kBanner = "\nKestrum V1.0\n------------------------------\n\n";
 
 testing::DecodedPak Decode(const std::string& path, const LocaleKey& key) {
-  const std::string bytes = ReadFileBytes(path);
   testing::DecodedPak pak;
   std::string why;
-  EXPECT_TRUE(testing::DecodePak({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, key, pak, why))
-      << path << ": " << why;
+  EXPECT_TRUE(testing::DecodePakFile(path, key, pak, why)) << path << ": " << why;
   return pak;
 }
 

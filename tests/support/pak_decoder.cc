@@ -9,6 +9,7 @@
 #include "format/mask.h"
 #include "format/pak_path.h"
 #include "format/scramble.h"
+#include "support/temp_dir.h"
 
 namespace kestrum::testing {
 namespace {
@@ -200,6 +201,11 @@ std::string CheckWriterRules(const DecodedPak& pak) {
     }
   }
   return "";
+}
+
+bool DecodePakFile(const std::string& path, const LocaleKey& key, DecodedPak& out, std::string& why) {
+  const std::string bytes = ReadFileBytes(path);
+  return DecodePak({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, key, out, why);
 }
 
 }  // namespace kestrum::testing

@@ -29,6 +29,8 @@ struct DecodedPak {
 // Decodes the image with the key; returns false (with a reason) when the
 // header does not check out.
 bool DecodePak(std::span<const std::uint8_t> image, const LocaleKey& key, DecodedPak& out, std::string& why);
+// The same for the pakfile at `path`, read whole.
+bool DecodePakFile(const std::string& path, const LocaleKey& key, DecodedPak& out, std::string& why);
 
 // Re-encodes a header region after a test changed the decoded directory or
 // pool in place: a valid checksum over the changed bytes, the pool scrambled
