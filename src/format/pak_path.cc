@@ -12,4 +12,14 @@ std::uint16_t NameHash(std::string_view path) {
   return hash;
 }
 
+void MakeDisplayable(std::string& text, std::size_t from) {
+  for (std::size_t i = from; i < text.size(); ++i) text[i] = DisplayByte(text[i]);
+}
+
+std::string DisplayName(std::string_view name) {
+  std::string shown(name);
+  MakeDisplayable(shown);
+  return shown;
+}
+
 }  // namespace kestrum

@@ -26,5 +26,14 @@ TEST(PakPath, NameHashValues) {
   EXPECT_EQ(NameHash("data\\sub\\c.txt"), 0x3417);
 }
 
+TEST(PakPath, DisplayNameMasksOnlyControlBytes) {
+  EXPECT_EQ(DisplayName(std::string("a\nb\r\x1b[2J\x7f\x00z", 10)), "a?b??[2J??");
+  // Blanks, backslashes and bytes from 0x80 up are shown as they are.
+  EXPECT_EQ(DisplayName("dir\\a b\xC4.txt~"), "dir\\a b\xC4.txt~");
+  std::string line = "keep\t";
+  MakeDisplayable(line, 4);
+  EXPECT_EQ(line, "keep?");
+}
+
 }  // namespace
 }  // namespace kestrum
