@@ -12,10 +12,21 @@ The page cache is warmed first and every output goes to a tmpfs. The tools
 run alternately, one run each per round (A B A B ...), so that the machine's
 noise spreads over all of them; the table shows medians, the ratios
 Kestrum / fastest other tool and Kestrum / reference, and peak memory.
+With --one-core every build and extraction is timed a second time with all
+tools pinned to one core (taskset -c 0).
+
+The "load" phase times asset loading as a game does it (bench/load_*.cc):
+every file opened, read whole and closed, in data order or in a fixed
+random order, by one or four threads, through the reader runtime, from the
+loose files, and through PhysicsFS from a stored zip; warm, and cold (the
+page cache dropped before each run; needs root). Every route must deliver
+the same bytes (checked once per corpus). The "syscalls" phase counts the
+system calls of building and unpacking with strace -f -c, per file.
 """
 import argparse
 import os
 import random
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -165,7 +176,11 @@ def table(title, medians, rss, kestrum, reference):
     return "\n".join(lines)
 
 
-def bench_corpus(name, root, out, kestrum, rounds, phases):
+def pinned(tools):
+    return {name: f"taskset -c 0 sh -c {shlex.quote(cmd)}" for name, cmd in tools.items()}
+
+
+def bench_corpus(name, root, out, kestrum, rounds, phases, one_core):
     src = corpus(root, name)
     tree = src / "tree"
     warm(tree)
@@ -189,6 +204,9 @@ def bench_corpus(name, root, out, kestrum, rounds, phases):
         clean(arch)
         med, rss = measure(build, tree, rounds, lambda t: [p.unlink() for p in arch.glob("*")])
         report.append(table(f"{name}: building", med, rss, "kestrum -a", "cat (reference)"))
+        if one_core:
+            med, rss = measure(pinned(build), tree, rounds, lambda t: [p.unlink() for p in arch.glob("*")])
+            report.append(table(f"{name}: building, one core", med, rss, "kestrum -a", "cat (reference)"))
     # Archives for listing and extraction, made once.
     clean(arch)
     for cmd in (f"{kestrum} -- -a {lst} {arch}/k.pak", f"tar -cf {arch}/t.tar -T {lst}",
@@ -217,8 +235,129 @@ def bench_corpus(name, root, out, kestrum, rounds, phases):
         }
         med, rss = measure(extract, out, rounds, lambda t: clean(dest))
         report.append(table(f"{name}: extraction", med, rss, "kestrum -x", "cp -R (reference)"))
+        if one_core:
+            med, rss = measure(pinned(extract), out, rounds, lambda t: clean(dest))
+            report.append(table(f"{name}: extraction, one core", med, rss, "kestrum -x", "cp -R (reference)"))
+    if "syscalls" in phases:
+        report.append(count_syscalls(name, tree, lst, arch, out, kestrum))
     shutil.rmtree(arch, ignore_errors=True)
     return "\n".join(report)
+
+
+# ---------------------------------------------------------------- system calls
+
+def strace_calls(cmd, cwd, out):
+    """Total system calls of a command and its threads and children."""
+    trace = out / "strace.txt"
+    subprocess.run(["strace", "-f", "-c", "-o", str(trace), "sh", "-c", cmd], cwd=cwd, check=True,
+                   stdout=subprocess.DEVNULL)
+    for line in trace.read_text().splitlines():
+        fields = line.split()
+        if fields and fields[-1] == "total":
+            return int(fields[3])
+    raise RuntimeError(f"no total in strace output of `{cmd}`")
+
+
+def count_syscalls(name, tree, lst, arch, out, kestrum):
+    files = sum(1 for line in lst.read_text().splitlines() if line)
+    dest = out / "x"
+    rows = []
+    for title, tools in (
+            ("building", {"kestrum -a": f"{kestrum} -- -a {lst} {arch}/k.pak",
+                          "GNU tar": f"tar -cf {arch}/t.tar -T {lst}"}),
+            ("unpacking", {"kestrum -x": f"{kestrum} -- -x {arch}/k.pak {dest}",
+                           "GNU tar": f"tar -xf {arch}/t.tar -C {dest}"})):
+        for tool, cmd in tools.items():
+            shutil.rmtree(dest, ignore_errors=True)
+            dest.mkdir(parents=True)
+            # The shell that strace starts makes a few dozen calls of its own.
+            calls = strace_calls(cmd, tree, out) - strace_calls("true", tree, out)
+            rows.append(f"| {title} | {tool} | {calls} | {calls / files:.2f} |")
+    shutil.rmtree(dest, ignore_errors=True)
+    return "\n".join([f"### {name}: system calls ({files} files, strace -f -c)", "",
+                      "| job | tool | calls | per file |", "|---|---|---:|---:|", *rows, ""])
+
+
+# ---------------------------------------------------------------- asset loading
+
+LOAD_CELLS = [  # (cache, corpus, order, threads)
+    ("warm", "small", "data", 1), ("warm", "small", "data", 4),
+    ("warm", "small", "random", 1), ("warm", "small", "random", 4),
+    ("warm", "tiny", "data", 1), ("warm", "tiny", "data", 4),
+    ("warm", "tiny", "random", 1), ("warm", "tiny", "random", 4),
+    ("cold", "small", "random", 1), ("cold", "small", "random", 4),
+]
+
+
+def drop_caches():
+    subprocess.run(["sync"], check=True)
+    Path("/proc/sys/vm/drop_caches").write_text("3\n")
+
+
+def bench_load(root, kestrum, bench_dir, rounds, corpora):
+    load_k = bench_dir / "kestrum_load_bench"
+    load_p = bench_dir / "physfs_load_bench"
+    can_drop = os.geteuid() == 0
+    prepared = {}
+    for name in sorted({c[1] for c in LOAD_CELLS if c[1] in corpora}):
+        src = corpus(root, name)
+        tree, lst, arch = src / "tree", src / "files.txt", src / "load"
+        # On the same disk as the loose files, so that cold runs read all three from it.
+        shutil.rmtree(arch, ignore_errors=True)
+        arch.mkdir()
+        run(f"{kestrum} -- -a {lst} {arch}/k.pak", tree)
+        run(f"zip -0 -q {arch}/z.zip -@ < {lst}", tree)
+        routes = {
+            "Kestrum": f"{load_k} {lst} ORDER THREADS VERIFY kestrum {arch}/k.pak 64",
+            "loose files": f"{load_k} {lst} ORDER THREADS VERIFY loose {tree}",
+            "PhysicsFS": f"{load_p} {lst} ORDER THREADS VERIFY {arch}/z.zip",
+        }
+        sums = {}
+        for route, cmd in routes.items():
+            line = subprocess.run(cmd.replace("ORDER", "random").replace("THREADS", "4").replace("VERIFY", "--verify"),
+                                  shell=True, check=True, capture_output=True, text=True).stdout.split()
+            sums[route] = tuple(line[1:3])
+        if len(set(sums.values())) != 1:
+            raise RuntimeError(f"routes delivered different bytes on {name}: {sums}")
+        prepared[name] = (tree, routes)
+
+    lines = [f"### Asset loading: every file opened, read whole and closed (medians of {rounds})", "",
+             "| cache | corpus | order | threads | Kestrum | loose files | PhysicsFS | Kestrum / loose "
+             "| Kestrum, 4 threads / 1 |",
+             "|---|---|---|---:|---:|---:|---:|---:|---:|"]
+    one_thread = {}
+    for cache, name, order, threads in LOAD_CELLS:
+        if name not in prepared:
+            continue
+        if cache == "cold" and not can_drop:
+            lines.append(f"| cold | {name} | {order} | {threads} | (needs root to drop the page cache) | | | |")
+            continue
+        tree, routes = prepared[name]
+        times = {r: [] for r in routes}
+        for _ in range(rounds):
+            for route, cmd in routes.items():
+                if cache == "cold":
+                    drop_caches()
+                else:
+                    warm(tree)
+                    subprocess.run(f"cat {tree.parent}/load/* > /dev/null", shell=True, check=True)
+                time.sleep(SETTLE_SECONDS / 5)
+                out = subprocess.run(cmd.replace("ORDER", order).replace("THREADS", str(threads)).replace(
+                    "VERIFY", ""), shell=True, check=True, capture_output=True, text=True).stdout.split()
+                times[route].append(float(out[0]))
+        med = {r: statistics.median(v) for r, v in times.items()}
+        if threads == 1:
+            one_thread[(cache, name, order)] = med["Kestrum"]
+        scaling = ""
+        if threads > 1 and (cache, name, order) in one_thread:
+            scaling = f"{med['Kestrum'] / one_thread[(cache, name, order)]:.2f}"
+        lines.append(f"| {cache} | {name} | {order} | {threads} | {med['Kestrum']:.3f} s | "
+                     f"{med['loose files']:.3f} s | {med['PhysicsFS']:.3f} s | "
+                     f"**{med['Kestrum'] / med['loose files']:.2f}** | {scaling} |")
+    lines.append("")
+    lines.append("The pakfile is read with 64 KiB blocks; PhysicsFS with a 64 KiB buffer per file.")
+    lines.append("")
+    return "\n".join(lines)
 
 
 def main():
@@ -228,7 +367,10 @@ def main():
     ap.add_argument("--out", default="/dev/shm/kestrum-bench-out", help="a tmpfs for every output")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--only", nargs="*", default=list(CORPORA), choices=list(CORPORA))
-    ap.add_argument("--phases", nargs="*", default=["build", "list", "extract"], choices=["build", "list", "extract"])
+    ap.add_argument("--phases", nargs="*", default=["build", "list", "extract"],
+                    choices=["build", "list", "extract", "syscalls", "load"])
+    ap.add_argument("--one-core", action="store_true", help="also time building and extraction on one core")
+    ap.add_argument("--bench-dir", default=str(ROOT / "build-release/bench"), help="where the load benchmarks are")
     ap.add_argument("--report", default=str(ROOT / "build-release/bench-report.md"))
     args = ap.parse_args()
 
@@ -236,9 +378,13 @@ def main():
     out.mkdir(parents=True, exist_ok=True)
     parts = [f"## Kestrum against the alternatives ({time.strftime('%Y-%m-%d %H:%M')}, {os.cpu_count()} cores, "
              f"medians of {args.rounds} alternating runs)", ""]
-    for name in args.only:
+    tool_phases = [p for p in args.phases if p != "load"]
+    for name in args.only if tool_phases else []:
         log(f"== {name}")
-        parts.append(bench_corpus(name, root, out, args.kestrum, args.rounds, args.phases))
+        parts.append(bench_corpus(name, root, out, args.kestrum, args.rounds, tool_phases, args.one_core))
+    if "load" in args.phases:
+        log("== asset loading")
+        parts.append(bench_load(root, args.kestrum, Path(args.bench_dir), args.rounds, args.only))
     shutil.rmtree(out, ignore_errors=True)
     text = "\n".join(parts)
     print(text)

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Builds an optimised Kestrum and times it against the tools a user would
 # pick instead (GNU tar, bsdtar, zip/unzip, 7zz) and the cat / cp -R
-# references, on three reproducible corpora; then runs the microbenchmarks.
+# references, on three reproducible corpora, on two cores and pinned to one;
+# counts the system calls of building and unpacking; times asset loading
+# through the reader runtime against loose files and PhysicsFS; then runs
+# the microbenchmarks.
 # The table of medians and ratios lands in build-release/bench-report.md.
-#   scripts/bench.sh [compare.py options, e.g. --rounds 7 --only tiny]
+#   scripts/bench.sh [compare.py options, e.g. --rounds 7 --only tiny --phases load]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
-tools=(libarchive-tools zip unzip 7zip time)
+tools=(libarchive-tools zip unzip 7zip time strace libphysfs-dev)
 missing=()
 for p in "${tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -21,7 +24,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-release -j "$(nproc)" --target kestrum kestrum_microbench kestrum_reader_bench
+cmake --build build-release -j "$(nproc)" --target kestrum kestrum_microbench kestrum_reader_bench \
+  kestrum_load_bench physfs_load_bench
+if [ $# -eq 0 ]; then
+  set -- --one-core --phases build list extract syscalls load
+fi
 python3 bench/compare.py "$@"
 build-release/bench/kestrum_microbench
 build-release/bench/kestrum_reader_bench
