@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   const int code = kestrum::bench::RunLoad(run, [](const std::string& path, std::vector<std::uint8_t>& buffer) {
     PHYSFS_File* file = PHYSFS_openRead(path.c_str());
     if (file == nullptr) return -1LL;
-    PHYSFS_setBuffer(file, 64 * 1024);
+    PHYSFS_setBuffer(file, PHYSFS_uint64{64} * 1024);
     const PHYSFS_sint64 size = PHYSFS_fileLength(file);
     if (size < 0) {
       PHYSFS_close(file);

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 files=$(git ls-files '*.cc' '*.h')
 clang-format --dry-run --Werror $files
 # The Windows files are not in build/'s compile database; the Windows build
-# compiles them with warnings as errors.
-git ls-files 'src/*.cc' 'bench/*.cc' ':!:*_win32.cc' | xargs clang-tidy -p build --quiet 2>&1 | { grep -E '(warning|error):' && exit 1 || true; }
+# compiles them with warnings as errors. The PhysicsFS comparison is built
+# only where its package is installed (scripts/bench.sh installs it).
+git ls-files 'src/*.cc' 'bench/*.cc' ':!:*_win32.cc' ':!:bench/load_physfs.cc' | xargs clang-tidy -p build --quiet 2>&1 | { grep -E '(warning|error):' && exit 1 || true; }
 echo "lint: clean"
