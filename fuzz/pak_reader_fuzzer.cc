@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_path.h"
+#include "reader/entry_path.h"
 #include "commands/listing.h"
 #include "format/crc32.h"
 #include "format/locale_key.h"
