@@ -35,6 +35,8 @@ set(KESTRUM_EXPORTED_LIBRARIES reader io format)
 set(KESTRUM_PUBLIC_HEADERS
   "src/reader/pak_reader.h=pak_reader.h"
   "src/format/pak_layout.h=format/pak_layout.h"
+  "src/format/locale_key.h=format/locale_key.h"
+  "src/format/kestrum_export.h=format/kestrum_export.h"
 )
 
 set(KESTRUM_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrum)
