@@ -39,17 +39,8 @@ set(KESTRUM_EXPORTED_LIBRARIES kestrum_static kestrum_shared)
 set_target_properties(kestrum_static PROPERTIES EXPORT_NAME reader)
 set_target_properties(kestrum_shared PROPERTIES EXPORT_NAME reader_shared)
 
-# The public headers: source file and path below include/kestrum/. The
-# headers include each other as "format/..."; installing those under the
-# same relative path beside them lets the quoted includes resolve without an
-# extra include directory for consumers.
-set(KESTRUM_PUBLIC_HEADERS
-  "src/api/kestrum.h=kestrum.h"
-  "src/reader/pak_reader.h=pak_reader.h"
-  "src/format/pak_layout.h=format/pak_layout.h"
-  "src/format/locale_key.h=format/locale_key.h"
-  "src/format/kestrum_export.h=format/kestrum_export.h"
-)
+# The public headers (KESTRUM_PUBLIC_HEADERS) are listed in
+# src/api/CMakeLists.txt, which also lays them out in the build tree.
 
 set(KESTRUM_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrum)
 set(KESTRUM_PYTHON_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages
