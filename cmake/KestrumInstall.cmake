@@ -121,6 +121,8 @@ function(kestrum_external_dependencies)
       if(deps)
         list(APPEND pending ${deps})
       endif()
+    elseif(item MATCHES "LINK_LANGUAGE:CXX")
+      # the C++ library for C programs: "-lstdc++" in kestrum.pc's Libs.private
     elseif(item MATCHES "^\\$<")
       message(WARNING "kestrum.pc: link item ${item} is not translated into linker flags")
     elseif(item MATCHES "^-")
