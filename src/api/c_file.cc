@@ -44,7 +44,7 @@ extern "C" {
 kestrum_status kestrum_file_open(const char* path, kestrum_file** file) {
   if (file != nullptr) *file = nullptr;
   if (path == nullptr || file == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] {
+  return Guarded([&]() -> kestrum_status {
     PakFileHandle* opened = kestrum::PakFileOpen(path);
     if (opened == nullptr) return KESTRUM_ERR_NOT_FOUND;
     const PakFileHandle handle = *opened;
@@ -57,12 +57,12 @@ kestrum_status kestrum_file_open(const char* path, kestrum_file** file) {
 }
 
 kestrum_status kestrum_file_close(kestrum_file* file) {
-  return Guarded([&] { return OpenFiles().Remove(TokenOf(file)) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
+  return Guarded([&]() -> kestrum_status { return OpenFiles().Remove(TokenOf(file)) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
 }
 
 kestrum_status kestrum_file_size(kestrum_file* file, uint64_t* size) {
-  return Guarded([&] {
-    return WithHandle(file, [&](PakFileHandle& handle) {
+  return Guarded([&]() -> kestrum_status {
+    return WithHandle(file, [&](PakFileHandle& handle) -> kestrum_status {
       if (size == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
       const std::int32_t found = kestrum::PakFileSize(&handle);
       if (found < 0) return KESTRUM_ERR_NOT_A_PAKFILE;  // a record of 2 GiB or more
@@ -76,8 +76,8 @@ kestrum_status kestrum_file_read(kestrum_file* file, void* buffer, size_t count,
   if (bytes_read == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
   *bytes_read = 0;
   if (buffer == nullptr && count != 0) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] {
-    return WithHandle(file, [&](PakFileHandle& handle) {
+  return Guarded([&]() -> kestrum_status {
+    return WithHandle(file, [&](PakFileHandle& handle) -> kestrum_status {
       const auto n = static_cast<std::uint32_t>(std::min<size_t>(count, kMaxRead));
       return Finish(kestrum::PakFileReadChecked(&handle, buffer, n), bytes_read);
     });
@@ -89,8 +89,8 @@ kestrum_status kestrum_file_read_at(kestrum_file* file, uint64_t offset, void* b
   if (bytes_read == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
   *bytes_read = 0;
   if (buffer == nullptr && count != 0) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] {
-    return WithHandle(file, [&](PakFileHandle& handle) {
+  return Guarded([&]() -> kestrum_status {
+    return WithHandle(file, [&](PakFileHandle& handle) -> kestrum_status {
       const auto n = static_cast<std::uint32_t>(std::min<size_t>(count, kMaxRead));
       return Finish(kestrum::PakFileReadAt(&handle, offset, buffer, n), bytes_read);
     });
@@ -98,8 +98,8 @@ kestrum_status kestrum_file_read_at(kestrum_file* file, uint64_t offset, void* b
 }
 
 kestrum_status kestrum_file_seek(kestrum_file* file, int64_t offset, int32_t whence, uint64_t* position) {
-  return Guarded([&] {
-    return WithHandle(file, [&](PakFileHandle& handle) {
+  return Guarded([&]() -> kestrum_status {
+    return WithHandle(file, [&](PakFileHandle& handle) -> kestrum_status {
       if (whence != KESTRUM_SEEK_SET && whence != KESTRUM_SEEK_CUR && whence != KESTRUM_SEEK_END) {
         return KESTRUM_ERR_INVALID_ARGUMENT;
       }
@@ -112,8 +112,8 @@ kestrum_status kestrum_file_seek(kestrum_file* file, int64_t offset, int32_t whe
 }
 
 kestrum_status kestrum_file_tell(kestrum_file* file, uint64_t* position) {
-  return Guarded([&] {
-    return WithHandle(file, [&](PakFileHandle& handle) {
+  return Guarded([&]() -> kestrum_status {
+    return WithHandle(file, [&](PakFileHandle& handle) -> kestrum_status {
       if (position == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
       *position = handle.read_pos;
       return KESTRUM_OK;

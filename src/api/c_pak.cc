@@ -62,7 +62,7 @@ kestrum_status kestrum_pak_open_ex(const char* path, const kestrum_open_options*
   const kestrum_open_options& o = options != nullptr ? *options : defaults;
   const std::uint32_t block_kib = o.block_kib == 0 ? kDefaultBlockKib : o.block_kib;
   if (block_kib > kMaxBlockKib) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] {
+  return Guarded([&]() -> kestrum_status {
     const kestrum::PakOpenResult opened = kestrum::PakOpenWithReason(
         path, block_kib, o.cache_path != nullptr ? o.cache_path : "", o.stamp, o.make_copy != 0);
     if (opened.error != PakError::kNone) {
@@ -83,11 +83,11 @@ kestrum_status kestrum_pak_open_ex(const char* path, const kestrum_open_options*
 kestrum_status kestrum_pak_close(kestrum_pak* pak) {
   const std::int32_t id = IdOf(pak);
   if (id < 0) return KESTRUM_ERR_INVALID_HANDLE;
-  return Guarded([&] { return kestrum::PakCloseById(id) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
+  return Guarded([&]() -> kestrum_status { return kestrum::PakCloseById(id) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
 }
 
 void kestrum_pak_close_all(void) {
-  (void)Guarded([] {
+  (void)Guarded([]() -> kestrum_status {
     kestrum::PakCloseAll();
     return KESTRUM_OK;
   });
@@ -97,7 +97,7 @@ kestrum_status kestrum_pak_entry_count(kestrum_pak* pak, uint32_t* count) {
   const std::int32_t id = IdOf(pak);
   if (id < 0) return KESTRUM_ERR_INVALID_HANDLE;
   if (count == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] { return StatusOf(kestrum::PakEntryCount(id, *count)); });
+  return Guarded([&]() -> kestrum_status { return StatusOf(kestrum::PakEntryCount(id, *count)); });
 }
 
 kestrum_status kestrum_pak_entry(kestrum_pak* pak, uint32_t index, char* path, size_t path_size,
@@ -105,7 +105,7 @@ kestrum_status kestrum_pak_entry(kestrum_pak* pak, uint32_t index, char* path, s
   const std::int32_t id = IdOf(pak);
   if (id < 0) return KESTRUM_ERR_INVALID_HANDLE;
   if (path == nullptr && path_size != 0) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] {
+  return Guarded([&]() -> kestrum_status {
     std::string stored;
     std::uint32_t stored_size = 0;
     const PakError error = kestrum::PakEntryAt(id, index, stored, stored_size);
@@ -123,7 +123,7 @@ kestrum_status kestrum_pak_entry(kestrum_pak* pak, uint32_t index, char* path, s
 
 kestrum_status kestrum_stat(const char* path, uint64_t* size) {
   if (path == nullptr) return KESTRUM_ERR_INVALID_ARGUMENT;
-  return Guarded([&] {
+  return Guarded([&]() -> kestrum_status {
     std::uint32_t found = 0;
     const PakError error = kestrum::PakPathSize(path, found);
     if (error == PakError::kNone && size != nullptr) *size = found;

@@ -51,7 +51,13 @@ extern "C" {
 #define KESTRUM_VERSION_MAJOR 1
 #define KESTRUM_VERSION_MINOR 0
 
-typedef enum kestrum_status {
+/* What every call that can fail returns: KESTRUM_OK or the reason, one of
+   the values below. A 32-bit integer rather than the enum itself, so that
+   its size is the same in every language and a value from a later version
+   is still a valid value. */
+typedef int32_t kestrum_status;
+
+enum kestrum_status_value {
   KESTRUM_OK = 0,
   /* No such pakfile; no open pakfile holds the path. */
   KESTRUM_ERR_NOT_FOUND = 1,
@@ -73,7 +79,7 @@ typedef enum kestrum_status {
   KESTRUM_ERR_INVALID_HANDLE = 7,
   /* The path buffer is too short; the length needed was given back. */
   KESTRUM_ERR_BUFFER_TOO_SMALL = 8
-} kestrum_status;
+};
 
 /* An open pakfile and an open file inside the open pakfiles. */
 typedef struct kestrum_pak kestrum_pak;

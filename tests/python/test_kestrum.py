@@ -29,7 +29,11 @@ def build(directory, name, files, locale="--"):
         target.parent.mkdir(parents=True, exist_ok=True)
         target.write_bytes(data)
     (directory / "list.txt").write_bytes(b"".join(p.encode() + b"\n" for p in files))
-    subprocess.run([TOOL, locale, "-a", "list.txt", name], cwd=directory, check=True, stdout=subprocess.DEVNULL)
+    # The tool is a program of its own: what a sanitized build preloads into
+    # Python for the library is not for it.
+    environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    subprocess.run([TOOL, locale, "-a", "list.txt", name], cwd=directory, check=True, stdout=subprocess.DEVNULL,
+                   env=environment)
     return str(directory / name)
 
 
