@@ -57,7 +57,8 @@ kestrum_status kestrum_file_open(const char* path, kestrum_file** file) {
 }
 
 kestrum_status kestrum_file_close(kestrum_file* file) {
-  return Guarded([&]() -> kestrum_status { return OpenFiles().Remove(TokenOf(file)) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
+  return Guarded(
+      [&]() -> kestrum_status { return OpenFiles().Remove(TokenOf(file)) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
 }
 
 kestrum_status kestrum_file_size(kestrum_file* file, uint64_t* size) {

@@ -83,7 +83,8 @@ kestrum_status kestrum_pak_open_ex(const char* path, const kestrum_open_options*
 kestrum_status kestrum_pak_close(kestrum_pak* pak) {
   const std::int32_t id = IdOf(pak);
   if (id < 0) return KESTRUM_ERR_INVALID_HANDLE;
-  return Guarded([&]() -> kestrum_status { return kestrum::PakCloseById(id) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
+  return Guarded(
+      [&]() -> kestrum_status { return kestrum::PakCloseById(id) ? KESTRUM_OK : KESTRUM_ERR_INVALID_HANDLE; });
 }
 
 void kestrum_pak_close_all(void) {
@@ -100,8 +101,8 @@ kestrum_status kestrum_pak_entry_count(kestrum_pak* pak, uint32_t* count) {
   return Guarded([&]() -> kestrum_status { return StatusOf(kestrum::PakEntryCount(id, *count)); });
 }
 
-kestrum_status kestrum_pak_entry(kestrum_pak* pak, uint32_t index, char* path, size_t path_size,
-                                 size_t* path_length, uint64_t* size) {
+kestrum_status kestrum_pak_entry(kestrum_pak* pak, uint32_t index, char* path, size_t path_size, size_t* path_length,
+                                 uint64_t* size) {
   const std::int32_t id = IdOf(pak);
   if (id < 0) return KESTRUM_ERR_INVALID_HANDLE;
   if (path == nullptr && path_size != 0) return KESTRUM_ERR_INVALID_ARGUMENT;

@@ -126,8 +126,8 @@ KESTRUM_API kestrum_status kestrum_pak_open(const char* path, kestrum_pak** pak)
    the pakfile was built under (when its key bytes are letters a to z). A
    cache copy that cannot be used is passed over silently; only the
    pakfile's own failure is reported. */
-KESTRUM_API kestrum_status kestrum_pak_open_ex(const char* path, const kestrum_open_options* options,
-                                               kestrum_pak** pak, char built_locale[3]);
+KESTRUM_API kestrum_status kestrum_pak_open_ex(const char* path, const kestrum_open_options* options, kestrum_pak** pak,
+                                               char built_locale[3]);
 
 /* Closes the pakfile; with a cache copy being written, finishes and stamps
    it first. Files opened in it stay handles that must still be closed, but

@@ -14,7 +14,7 @@ OpenFailure DescribeOpenFailure(const std::string& path) {
                : OpenFailure::kUnreadable;
   }
   return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0 ? OpenFailure::kNotRegular
-                                                                               : OpenFailure::kUnreadable;
+                                                                                : OpenFailure::kUnreadable;
 }
 
 }  // namespace kestrum

@@ -114,7 +114,9 @@ std::int64_t PakFileSeek(PakFileHandle* handle, std::int64_t offset, PakSeekFrom
       base = handle->read_pos;
       break;
     case PakSeekFrom::kEnd:
-      base = PakRegistry()[static_cast<std::size_t>(handle->pak_index)]->records[static_cast<std::size_t>(handle->entry)].size;
+      base = PakRegistry()[static_cast<std::size_t>(handle->pak_index)]
+                 ->records[static_cast<std::size_t>(handle->entry)]
+                 .size;
       break;
     default:
       return -1;

@@ -35,11 +35,11 @@ struct PakFileHandle {
 // interface.
 enum class PakError : std::int32_t {
   kNone = 0,
-  kNotFound = 1,      // no such pakfile; or no open pakfile holds the path
-  kNotAPakfile = 2,   // not a pakfile, or its header is damaged, or it is cut short
-  kWrongLocale = 3,   // a sound pakfile, built under another locale code
-  kIo = 4,            // the system could not open or read a file that is there
-  kNoMemory = 5,      // memory ran out
+  kNotFound = 1,     // no such pakfile; or no open pakfile holds the path
+  kNotAPakfile = 2,  // not a pakfile, or its header is damaged, or it is cut short
+  kWrongLocale = 3,  // a sound pakfile, built under another locale code
+  kIo = 4,           // the system could not open or read a file that is there
+  kNoMemory = 5,     // memory ran out
   kInvalidArgument = 6,
   kInvalidHandle = 7,  // a handle that is not open (closed, never valid, or its pakfile closed)
   kBufferTooSmall = 8,
@@ -70,8 +70,8 @@ KESTRUM_API std::int32_t PakOpen(std::string_view path, std::uint32_t block_kib,
 // or above 1 GiB), kNotFound, kNotAPakfile, kWrongLocale, kIo or kNoMemory.
 // A cache copy that cannot be used is passed over; only the pakfile's own
 // failure is reported.
-KESTRUM_API PakOpenResult PakOpenWithReason(std::string_view path, std::uint32_t block_kib,
-                                            std::string_view cache_path, std::uint32_t stamp, bool make_copy);
+KESTRUM_API PakOpenResult PakOpenWithReason(std::string_view path, std::uint32_t block_kib, std::string_view cache_path,
+                                            std::uint32_t stamp, bool make_copy);
 // Closes the pakfile at registry position `position` (not its id); later
 // pakfiles move down one position. Out-of-range positions do nothing.
 KESTRUM_API void PakClose(std::int32_t position);

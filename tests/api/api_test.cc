@@ -1,8 +1,6 @@
 // The C interface under hostile and careless callers: handles that were
 // never valid or are closed, NULL and out-of-range arguments, huge counts,
 // the buffer protocol of entry paths, and several threads at once.
-#include "api/kestrum.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +8,7 @@
 #include <limits>
 #include <thread>
 
+#include "api/kestrum.h"
 #include "reader/reader_fixture.h"
 
 namespace kestrum {
@@ -137,8 +136,7 @@ TEST_F(CInterfaceTest, EntryPathsComeThroughTheBufferProtocol) {
   EXPECT_EQ(kestrum_pak_entry(pak_, 1, exact, sizeof exact, nullptr, nullptr), KESTRUM_OK);
   EXPECT_STREQ(exact, "data\\big.bin");
   EXPECT_EQ(kestrum_pak_entry(pak_, 3, exact, sizeof exact, nullptr, nullptr), KESTRUM_ERR_INVALID_ARGUMENT);
-  EXPECT_EQ(kestrum_pak_entry(pak_, 0xFFFFFFFFu, exact, sizeof exact, nullptr, nullptr),
-            KESTRUM_ERR_INVALID_ARGUMENT);
+  EXPECT_EQ(kestrum_pak_entry(pak_, 0xFFFFFFFFu, exact, sizeof exact, nullptr, nullptr), KESTRUM_ERR_INVALID_ARGUMENT);
 }
 
 TEST_F(CInterfaceTest, ReasonsOfFailedOpensAndTheirMessages) {
