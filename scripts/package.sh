@@ -92,7 +92,7 @@ done
 echo "== install"
 work=$(mktemp -d)
 cleanup() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq "${packages[@]}" >/dev/null 2>&1 || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -136,7 +136,8 @@ printf 'data/a.txt\ndata/empty.txt\nreadme\n' >"$work/c/list.txt"
 cc -std=c99 -pedantic-errors -Wall -Wextra -Werror tests/api/c_program.c $(pkg-config --cflags --libs kestrum) \
   -o "$work/c/c_program"
 "$work/c/c_program" "$work/c/c.pak"
-ldd "$work/c/c_program" | grep -q '/usr/lib/libkestrum.so.1' || fail "the C program does not load /usr/lib/libkestrum.so.1"
+# (/lib is /usr/lib on a merged /usr)
+ldd "$work/c/c_program" | grep -qE '=> (/usr)?/lib/libkestrum\.so\.1 ' || fail "the C program does not load the installed libkestrum.so.1"
 
 echo "== python"
 (cd "$work/tree" && /usr/bin/python3 -c '
@@ -150,8 +151,8 @@ print("python3: kestrum", kestrum.__version__, "reads files.pak")
 echo "== remove"
 cleanup
 trap - EXIT
-[ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get remove"
-[ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get remove"
-[ ! -e /usr/lib/libkestrum.so.1 ] || fail "/usr/lib/libkestrum.so.1 is still there after apt-get remove"
-[ ! -e /usr/lib/python3/dist-packages/kestrum ] || fail "the Python module is still there after apt-get remove"
+[ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get purge"
+[ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get purge"
+[ ! -e /usr/lib/libkestrum.so.1 ] || fail "/usr/lib/libkestrum.so.1 is still there after apt-get purge"
+[ ! -e /usr/lib/python3/dist-packages/kestrum ] || fail "the Python module is still there after apt-get purge"
 echo "package: ${packages[*]} build, install, work and remove cleanly"
