@@ -30,7 +30,7 @@ namespace {
 
 constexpr std::uint32_t kPolynomial = 0xEDB88320u;
 constexpr std::uint32_t kOne = 0x80000000u;  // x^0 in the reflected representation
-constexpr std::size_t kClasses = 256 * 256;
+constexpr std::size_t kClasses = std::size_t{256} * 256;
 
 constexpr std::array<std::uint32_t, 256> MakeTable() {
   std::array<std::uint32_t, 256> t{};

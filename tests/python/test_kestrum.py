@@ -6,7 +6,6 @@ import io
 import os
 import subprocess
 import sys
-import threading
 
 import pytest
 
@@ -135,28 +134,6 @@ def test_non_utf8_names_round_trip(tmp_path):
         [entry] = list(pak)
         assert kestrum.read(entry.path) == b"ok"
         assert kestrum.read(entry.path.encode("utf-8", "surrogateescape")) == b"ok"
-
-
-def test_threads_read_their_own_files(pak_path):
-    big = FILES["data/sub/big.bin"]
-    errors = []
-
-    def reader(offset):
-        try:
-            for _ in range(50):
-                with kestrum.open_file("data/sub/big.bin") as f:
-                    if f.read_at(offset, 3000) != big[offset:offset + 3000]:
-                        errors.append(offset)
-        except Exception as error:  # noqa: BLE001 - reported below
-            errors.append(error)
-
-    with kestrum.open(pak_path):
-        threads = [threading.Thread(target=reader, args=(i * 40000,)) for i in range(4)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-    assert errors == []
 
 
 @pytest.mark.skipif(not EXAMPLE, reason="KESTRUM_EXAMPLE not set")
