@@ -1,21 +1,31 @@
-# Installation of Kestrum, in two components: "tool", the kestrum tool with
-# its manual page and documentation, and "dev", for programs that embed the
-# reader runtime: its static libraries, its public headers, a CMake package
-# (find_package(Kestrum) -> Kestrum::reader) and a pkg-config file
-# (kestrum.pc). cmake --install installs both; CPack makes one Debian package
-# of each (KestrumPackage.cmake).
+# Installation of Kestrum, in four components:
+#   tool    the kestrum tool with its manual page and documentation
+#   lib     the shared reader runtime, libkestrum.so.1 (kestrum.dll on Windows)
+#   dev     for programs that embed the runtime: the headers, the static
+#           libkestrum.a, the libkestrum.so link (libkestrum.dll.a), a CMake
+#           package (find_package(Kestrum) -> Kestrum::reader, static, and
+#           Kestrum::reader_shared) and a pkg-config file (kestrum.pc)
+#   python  the Python module kestrum, over the shared library with ctypes
+# cmake --install installs them all; CPack makes one Debian package of each
+# (KestrumPackage.cmake).
 #
 # Installed layout, relative to the prefix:
 #   bin/kestrum
 #   share/man/man1/kestrum.1
 #   share/doc/kestrum/{README.md,format.md}
-#   include/kestrum/pak_reader.h            #include <kestrum/pak_reader.h>
-#   include/kestrum/format/pak_layout.h     reached from pak_reader.h by its
-#                                           own "format/pak_layout.h" include,
-#                                           which resolves beside the header
-#   lib/libkestrum_{reader,io,format}.a
-#   lib/cmake/Kestrum/Kestrum{Config,ConfigVersion,Targets}.cmake
+#   include/kestrum/kestrum.h               the C interface
+#   include/kestrum/pak_reader.h            the C++ interface
+#   include/kestrum/format/{pak_layout,locale_key,kestrum_export}.h
+#                                           reached from both by their own
+#                                           "format/..." includes, which
+#                                           resolve beside the header
+#   lib/libkestrum.so.1.0.0, lib/libkestrum.so.1, lib/libkestrum.so
+#   lib/libkestrum.a
+#   (Windows: bin/kestrum.dll, lib/libkestrum.dll.a, lib/libkestrum.a)
+#   lib/cmake/Kestrum/Kestrum{Config,ConfigVersion,Targets*}.cmake and
+#   FindKestrumUring.cmake
 #   lib/pkgconfig/kestrum.pc
+#   lib/python3/dist-packages/kestrum/      (KESTRUM_PYTHON_INSTALL_DIR)
 #
 # The subsystem CMakeLists files only describe the build; everything that is
 # about installing lives here, so that they stay as they are.
@@ -23,48 +33,18 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The libraries a consumer links, in link order (the runtime first). They get
-# prefixed file names, since "libio.a" or "libformat.a" would clash in a
-# system library directory, and plain export names under Kestrum::.
-set(KESTRUM_EXPORTED_LIBRARIES reader io format)
+# The libraries a consumer links: the static and the shared runtime, made of
+# the same objects (src/api/CMakeLists.txt).
+set(KESTRUM_EXPORTED_LIBRARIES kestrum_static kestrum_shared)
+set_target_properties(kestrum_static PROPERTIES EXPORT_NAME reader)
+set_target_properties(kestrum_shared PROPERTIES EXPORT_NAME reader_shared)
 
-# The reader's public headers: source file and path below include/kestrum/.
-# pak_reader.h includes "format/pak_layout.h"; installing that header under
-# the same relative path beside it lets the quoted include resolve without
-# an extra include directory for consumers.
-set(KESTRUM_PUBLIC_HEADERS
-  "src/reader/pak_reader.h=pak_reader.h"
-  "src/format/pak_layout.h=format/pak_layout.h"
-)
+# The public headers (KESTRUM_PUBLIC_HEADERS) are listed in
+# src/api/CMakeLists.txt, which also lays them out in the build tree.
 
 set(KESTRUM_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrum)
-
-# A target's include directories point into the source tree, which must not
-# leak into the installed package: they are kept for the build tree only.
-# Consumers of the installed package get the prefix's include/ directory
-# (install(TARGETS ... INCLUDES DESTINATION) below).
-function(kestrum_build_tree_includes_only target)
-  get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
-  if(NOT dirs)
-    return()
-  endif()
-  set(wrapped "")
-  foreach(dir IN LISTS dirs)
-    if(dir MATCHES "^\\$<")
-      list(APPEND wrapped "${dir}")
-    else()
-      list(APPEND wrapped "$<BUILD_INTERFACE:${dir}>")
-    endif()
-  endforeach()
-  set_property(TARGET ${target} PROPERTY INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
-endfunction()
-
-foreach(lib IN LISTS KESTRUM_EXPORTED_LIBRARIES)
-  kestrum_build_tree_includes_only(${lib})
-  set_target_properties(${lib} PROPERTIES OUTPUT_NAME kestrum_${lib} EXPORT_NAME ${lib})
-  # The public headers use C++20 (std::span, defaulted comparisons).
-  target_compile_features(${lib} INTERFACE cxx_std_20)
-endforeach()
+set(KESTRUM_PYTHON_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages
+    CACHE STRING "Where the Python module goes, relative to the prefix (Debian's place by default)")
 
 # --- the tool, its manual page and documentation ---------------------------
 
@@ -77,8 +57,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/format.
 
 install(TARGETS ${KESTRUM_EXPORTED_LIBRARIES}
   EXPORT KestrumTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT lib
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
 )
 foreach(pair IN LISTS KESTRUM_PUBLIC_HEADERS)
@@ -98,6 +79,10 @@ endforeach()
 # that imports them, so they are known here by name.
 set(KESTRUM_IMPORTED_Threads::Threads_FIND "find_dependency(Threads)")
 set(KESTRUM_IMPORTED_Threads::Threads_LIBS "-pthread")
+# Found again through the FindKestrumUring.cmake installed beside the
+# package, linked by name: no path of the building machine is written down.
+set(KESTRUM_IMPORTED_Kestrum::uring_FIND "find_dependency(KestrumUring)")
+set(KESTRUM_IMPORTED_Kestrum::uring_LIBS "-luring")
 
 # Walks the link interface of the given targets and sets, in the caller,
 # KESTRUM_EXTERNAL_LIBS (linker flags for the libraries outside the project)
@@ -122,6 +107,12 @@ function(kestrum_external_dependencies)
     if(DEFINED KESTRUM_IMPORTED_${item}_FIND)
       list(APPEND finds "${KESTRUM_IMPORTED_${item}_FIND}")
       list(APPEND flags ${KESTRUM_IMPORTED_${item}_LIBS})
+      if(TARGET ${item})
+        get_target_property(location ${item} IMPORTED_LOCATION)
+        if(location)
+          list(APPEND files "${location}")
+        endif()
+      endif()
     elseif(item MATCHES "::")
       message(WARNING "The reader runtime links ${item}: say in cmake/KestrumInstall.cmake how an installed "
                       "consumer finds it (KESTRUM_IMPORTED_${item}_FIND and _LIBS).")
@@ -130,6 +121,8 @@ function(kestrum_external_dependencies)
       if(deps)
         list(APPEND pending ${deps})
       endif()
+    elseif(item MATCHES "LINK_LANGUAGE:CXX")
+      # the C++ library for C programs: "-lstdc++" in kestrum.pc's Libs.private
     elseif(item MATCHES "^\\$<")
       message(WARNING "kestrum.pc: link item ${item} is not translated into linker flags")
     elseif(item MATCHES "^-")
@@ -157,6 +150,10 @@ kestrum_external_dependencies(${KESTRUM_EXPORTED_LIBRARIES})
 # --- CMake package ----------------------------------------------------------
 
 install(EXPORT KestrumTargets NAMESPACE Kestrum:: DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR} COMPONENT dev)
+if(NOT WIN32)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/FindKestrumUring.cmake DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR}
+          COMPONENT dev)
+endif()
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KestrumConfig.cmake.in
   ${PROJECT_BINARY_DIR}/KestrumConfig.cmake
   INSTALL_DESTINATION ${KESTRUM_CMAKE_PACKAGE_DIR})
@@ -167,14 +164,13 @@ install(FILES ${PROJECT_BINARY_DIR}/KestrumConfig.cmake ${PROJECT_BINARY_DIR}/Ke
 
 # --- pkg-config --------------------------------------------------------------
 
-set(KESTRUM_PC_LIBS "")
-foreach(lib IN LISTS KESTRUM_EXPORTED_LIBRARIES)
-  get_target_property(type ${lib} TYPE)
-  if(NOT type STREQUAL "INTERFACE_LIBRARY")
-    string(APPEND KESTRUM_PC_LIBS " -lkestrum_${lib}")
-  endif()
-endforeach()
-string(STRIP "${KESTRUM_PC_LIBS} ${KESTRUM_EXTERNAL_LIBS}" KESTRUM_PC_LIBS)
+# Programs link the shared library by default (-lkestrum); with
+# "pkg-config --static" and -static (or -l:libkestrum.a) the static one, with
+# what it needs from outside in Libs.private: liburing by name, the thread
+# library, and the C++ library for C programs.
+set(KESTRUM_PC_LIBS "-lkestrum")
+set(KESTRUM_PC_LIBS_PRIVATE "${KESTRUM_EXTERNAL_LIBS} -lstdc++")
+string(STRIP "${KESTRUM_PC_LIBS_PRIVATE}" KESTRUM_PC_LIBS_PRIVATE)
 
 # The prefix is found relative to the .pc file itself, so the file stays
 # right wherever the tree is installed (cmake --install --prefix, CPack).
@@ -194,5 +190,23 @@ else()
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrum.pc.in ${PROJECT_BINARY_DIR}/kestrum.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kestrum.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+# --- the Python module --------------------------------------------------------
+
+# The module finds the shared library through the path from its own folder
+# to the library's, written at install time, so that it works in any prefix.
+if(WIN32)
+  set(library_dir ${CMAKE_INSTALL_BINDIR})
+  set(library_name kestrum.dll)
+else()
+  set(library_dir ${CMAKE_INSTALL_LIBDIR})
+  set(library_name libkestrum.so.${PROJECT_VERSION_MAJOR})
+endif()
+file(RELATIVE_PATH KESTRUM_PY_LIBRARY_DIR "/root/${KESTRUM_PYTHON_INSTALL_DIR}/kestrum" "/root/${library_dir}")
+set(KESTRUM_PY_LIBRARY_NAME ${library_name})
+configure_file(${PROJECT_SOURCE_DIR}/src/python/kestrum/_installed.py.in ${PROJECT_BINARY_DIR}/python/_installed.py
+               @ONLY)
+install(FILES ${PROJECT_SOURCE_DIR}/src/python/kestrum/__init__.py ${PROJECT_BINARY_DIR}/python/_installed.py
+        DESTINATION ${KESTRUM_PYTHON_INSTALL_DIR}/kestrum COMPONENT python)
 
 include(${CMAKE_CURRENT_LIST_DIR}/KestrumPackage.cmake)

@@ -1,8 +1,11 @@
 # Debian packages, one per install component (see KestrumInstall.cmake):
-#   kestrum_<version>_<arch>.deb         the tool, its manual page and docs
-#   libkestrum-dev_<version>_<arch>.deb  the reader runtime for embedding
+#   kestrum_<version>_<arch>.deb          the tool, its manual page and docs
+#   libkestrum1_<version>_<arch>.deb      the shared reader runtime
+#   libkestrum-dev_<version>_<arch>.deb   headers, static library, CMake and
+#                                         pkg-config files for embedding
+#   python3-kestrum_<version>_all.deb     the Python module
 # made by: cmake --build build && (cd build && cpack -G DEB)
-# scripts/package.sh builds both and checks that they install and work.
+# scripts/package.sh builds them all and checks that they install and work.
 
 set(KESTRUM_DEB_MAINTAINER "Kestrum developers <developers@kestrum.invalid>"
     CACHE STRING "Maintainer field of the Debian packages")
@@ -18,7 +21,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL tool dev)
+set(CPACK_COMPONENTS_ALL tool lib dev python)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRUM_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -34,10 +37,24 @@ string(CONCAT CPACK_DEBIAN_TOOL_DESCRIPTION
   "A pakfile is one file that holds many data files behind a checksummed,\n"
   "hash-sorted directory and a compact, scrambled name pool.")
 
-# The reader runtime: static libraries, so its Depends are the development
-# packages of what they link by path (liburing.so -> liburing-dev), as found
-# by dpkg on the building machine.
-set(KESTRUM_DEV_DEPENDS "")
+# The shared runtime. Depends: computed by dpkg-shlibdeps (libc, libstdc++,
+# liburing2); a shlibs file and the ldconfig trigger come with it.
+set(KESTRUM_LIB_PACKAGE libkestrum${PROJECT_VERSION_MAJOR})
+set(KESTRUM_SAME_VERSION "${KESTRUM_LIB_PACKAGE} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${KESTRUM_LIB_PACKAGE})
+set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIB_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
+string(CONCAT CPACK_DEBIAN_LIB_DESCRIPTION
+  "pakfile reader runtime of Kestrum (shared library)\n"
+  "The runtime with which programs open pakfiles and read the files inside\n"
+  "them, through a C interface and a C++ one: libkestrum.so.1.")
+
+# For embedding: the static library's Depends are the development packages
+# of what it links (liburing.so -> liburing-dev), as found by dpkg on the
+# building machine, and the shared library for the libkestrum.so link.
+set(KESTRUM_DEV_DEPENDS "${KESTRUM_SAME_VERSION}")
 find_program(KESTRUM_DPKG_QUERY dpkg-query)
 if(KESTRUM_DPKG_QUERY)
   foreach(file IN LISTS KESTRUM_EXTERNAL_LIBRARY_FILES)
@@ -61,8 +78,19 @@ set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${KESTRUM_DEV_DEPENDS}")
 string(CONCAT CPACK_DEBIAN_DEV_DESCRIPTION
   "pakfile reader runtime of Kestrum (development files)\n"
   "The runtime with which programs open pakfiles and read the files inside\n"
-  "them: static libraries, the C++20 header <kestrum/pak_reader.h>, a CMake\n"
-  "package (find_package(Kestrum), target Kestrum::reader) and a pkg-config\n"
-  "file (kestrum).")
+  "them: the C header <kestrum/kestrum.h>, the C++20 header\n"
+  "<kestrum/pak_reader.h>, the static library, a CMake package\n"
+  "(find_package(Kestrum), targets Kestrum::reader and Kestrum::reader_shared)\n"
+  "and a pkg-config file (kestrum).")
+
+# The Python module: pure Python over the shared library.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-kestrum)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3, ${KESTRUM_SAME_VERSION}")
+string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION
+  "pakfile reader runtime of Kestrum (Python module)\n"
+  "import kestrum: open pakfiles, list their entries and read the files\n"
+  "inside them from Python, through the shared runtime and ctypes.")
 
 include(CPack)

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_path.h"
 #include "commands/listing.h"
 #include "format/crc32.h"
 #include "format/locale_key.h"
@@ -21,6 +20,7 @@
 #include "format/pak_layout.h"
 #include "format/scramble.h"
 #include "io/async_file.h"
+#include "reader/entry_path.h"
 #include "reader/pak_reader.h"
 
 namespace {

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian packages of Kestrum (kestrum: the tool; libkestrum-dev:
-# the reader runtime for embedding) and checks them: their contents, that
-# they install with apt-get, that the installed kestrum runs and packs a
-# pakfile, that "man kestrum" shows the manual page, and that a program builds
-# against the installed CMake package; then removes them again. Needs root
-# for apt-get.
+# Builds the Debian packages of Kestrum (kestrum: the tool; libkestrum1: the
+# shared reader runtime; libkestrum-dev: headers, static library, CMake and
+# pkg-config files for embedding; python3-kestrum: the Python module) and
+# checks them: their contents, that they install with apt-get, that the
+# installed kestrum runs and packs a pakfile, that "man kestrum" shows the
+# manual page, that C++ and C programs build against the installed packages
+# (CMake package, pkg-config) and run, and that Debian's python3 imports the
+# module and reads the pakfile; then removes them again. Needs root for
+# apt-get.
 #   scripts/package.sh [BUILD_DIR]      (default: build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,31 +38,52 @@ deb_of() {
   fi
   echo "$root/${found[0]}"
 }
-# Fails unless the package $1 holds every path that follows.
+# Fails unless the package $1 holds every path that follows (a file, or a
+# symbolic link).
 expect_contents() {
   local deb=$1 contents path
   shift
   contents=$(dpkg-deb -c "$deb")
   for path in "$@"; do
-    grep -q " $path\$" <<<"$contents" || fail "$path is not in ${deb##*/}"
+    grep -qE " ${path//./\\.}( -> .*)?\$" <<<"$contents" || fail "$path is not in ${deb##*/}"
   done
 }
+# Fails unless field $2 of package $1 matches the extended regex $3.
+expect_field() {
+  dpkg-deb -f "$1" "$2" | grep -qE "$3" || fail "${1##*/}: $2 is '$(dpkg-deb -f "$1" "$2")', not /$3/"
+}
 
+packages=(kestrum libkestrum1 libkestrum-dev python3-kestrum)
 tool_deb=$(deb_of kestrum)
+lib_deb=$(deb_of libkestrum1)
 dev_deb=$(deb_of libkestrum-dev)
+python_deb=$(deb_of python3-kestrum)
 
 echo "== contents"
-for deb in "$tool_deb" "$dev_deb"; do
+for deb in "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb"; do
   echo "${deb#"$root"/}:"
-  dpkg-deb -f "$deb" Package Version Section Maintainer Depends | sed 's/^/  /'
+  dpkg-deb -f "$deb" Package Version Section Architecture Maintainer Depends | sed 's/^/  /'
 done
 expect_contents "$tool_deb" ./usr/bin/kestrum ./usr/share/man/man1/kestrum.1 ./usr/share/doc/kestrum/format.md
-expect_contents "$dev_deb" ./usr/include/kestrum/pak_reader.h ./usr/include/kestrum/format/pak_layout.h \
-  ./usr/lib/cmake/Kestrum/KestrumConfig.cmake ./usr/lib/pkgconfig/kestrum.pc
-[ "$(dpkg-deb -f "$tool_deb" Section)" = utils ] || fail "kestrum is not in section utils"
-[ -n "$(dpkg-deb -f "$tool_deb" Depends)" ] || fail "kestrum declares no dependencies"
+expect_contents "$lib_deb" ./usr/lib/libkestrum.so.1.0.0 ./usr/lib/libkestrum.so.1
+expect_contents "$dev_deb" ./usr/include/kestrum/kestrum.h ./usr/include/kestrum/pak_reader.h \
+  ./usr/include/kestrum/format/pak_layout.h ./usr/include/kestrum/format/locale_key.h \
+  ./usr/include/kestrum/format/kestrum_export.h ./usr/lib/libkestrum.a ./usr/lib/libkestrum.so \
+  ./usr/lib/cmake/Kestrum/KestrumConfig.cmake ./usr/lib/cmake/Kestrum/FindKestrumUring.cmake \
+  ./usr/lib/pkgconfig/kestrum.pc
+expect_contents "$python_deb" ./usr/lib/python3/dist-packages/kestrum/__init__.py \
+  ./usr/lib/python3/dist-packages/kestrum/_installed.py
+expect_field "$tool_deb" Section '^utils$'
+expect_field "$tool_deb" Depends 'libc6'
+expect_field "$lib_deb" Depends 'liburing2'
+expect_field "$dev_deb" Depends 'libkestrum1 \(= [0-9.]+\)'
+expect_field "$dev_deb" Depends 'liburing-dev'
+expect_field "$python_deb" Architecture '^all$'
+expect_field "$python_deb" Depends 'python3'
+expect_field "$python_deb" Depends 'libkestrum1 \(= [0-9.]+\)'
+dpkg-deb -I "$lib_deb" shlibs | grep -q '^libkestrum 1 libkestrum1' || fail "libkestrum1 has no shlibs entry"
 
-for package in kestrum libkestrum-dev; do
+for package in "${packages[@]}"; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
     fail "$package is installed already; remove it first (apt-get remove $package)"
   fi
@@ -68,11 +92,11 @@ done
 echo "== install"
 work=$(mktemp -d)
 cleanup() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq kestrum libkestrum-dev >/dev/null 2>&1 || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$tool_deb" "$dev_deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" >/dev/null
 [ "$(command -v kestrum)" = /usr/bin/kestrum ] || fail "kestrum is not on the PATH as /usr/bin/kestrum"
 
 echo "== run"
@@ -95,13 +119,40 @@ page=$(MANPAGER=cat MANWIDTH=80 man kestrum 2>&1) || fail "man kestrum: $page"
 grep -q 'kestrum - build, list and unpack pakfiles' <<<"$page" || fail "man kestrum shows no NAME line"
 
 echo "== embedding"
-cmake -S tests/packaging/consumer -B "$work/consumer" -G Ninja >/dev/null
-cmake --build "$work/consumer" >/dev/null
-"$work/consumer/consumer"
+for target in reader reader_shared; do
+  cmake -S tests/packaging/consumer -B "$work/consumer-$target" -G Ninja -DKESTRUM_TARGET=Kestrum::$target >/dev/null
+  cmake --build "$work/consumer-$target" >/dev/null
+  "$work/consumer-$target/consumer"
+done
+# The C program, on a pakfile built under "fr" by the installed tool; the
+# shared library found by the system's loader.
+mkdir -p "$work/c/data"
+printf '0123456789' >"$work/c/data/a.txt"
+: >"$work/c/data/empty.txt"
+printf 'readme\n' >"$work/c/readme"
+printf 'data/a.txt\ndata/empty.txt\nreadme\n' >"$work/c/list.txt"
+(cd "$work/c" && kestrum fr -a list.txt c.pak >/dev/null)
+# shellcheck disable=SC2046 # pkg-config's flags are meant to be split
+cc -std=c99 -pedantic-errors -Wall -Wextra -Werror tests/api/c_program.c $(pkg-config --cflags --libs kestrum) \
+  -o "$work/c/c_program"
+"$work/c/c_program" "$work/c/c.pak"
+# (/lib is /usr/lib on a merged /usr)
+ldd "$work/c/c_program" | grep -qE '=> (/usr)?/lib/libkestrum\.so\.1 ' || fail "the C program does not load the installed libkestrum.so.1"
+
+echo "== python"
+(cd "$work/tree" && /usr/bin/python3 -c '
+import kestrum
+with kestrum.open("files.pak") as pak:
+    assert list(pak) == [("data\\a.txt", 10), ("readme", 7)], list(pak)
+    assert kestrum.read("DATA/A.TXT") == b"0123456789"
+print("python3: kestrum", kestrum.__version__, "reads files.pak")
+') || fail "the Python module does not work"
 
 echo "== remove"
 cleanup
 trap - EXIT
-[ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get remove"
-[ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get remove"
-echo "package: ${tool_deb#"$root"/} and ${dev_deb#"$root"/} build, install, work and remove cleanly"
+[ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get purge"
+[ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get purge"
+[ ! -e /usr/lib/libkestrum.so.1 ] || fail "/usr/lib/libkestrum.so.1 is still there after apt-get purge"
+[ ! -e /usr/lib/python3/dist-packages/kestrum ] || fail "the Python module is still there after apt-get purge"
+echo "package: ${packages[*]} build, install, work and remove cleanly"

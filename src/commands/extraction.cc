@@ -6,10 +6,10 @@
 #include <system_error>
 #include <thread>
 
-#include "commands/entry_path.h"
 #include "commands/extraction_pipe.h"
 #include "commands/extraction_writer.h"
 #include "commands/listing.h"
+#include "reader/entry_path.h"
 #include "reader/pak_reader.h"
 
 namespace kestrum {

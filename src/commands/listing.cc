@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "commands/entry_path.h"
+#include "reader/entry_path.h"
 
 namespace kestrum {
 namespace {

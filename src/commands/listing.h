@@ -2,7 +2,6 @@
 // after its name hash in brackets).
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -17,17 +16,5 @@ namespace kestrum {
 // rebuilt is left out.
 void ListPakfile(const PakHeader& header, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
                  bool data_order, std::FILE* out);
-
-// Calls visit(record index) for each record along the data-order chain, at
-// most entry_count times, stopping where the chain leaves the directory.
-template <typename Visit>
-void WalkDataOrder(const PakHeader& header, std::span<const DirRecord> records, Visit&& visit) {
-  const std::size_t count = std::min<std::size_t>(header.entry_count, records.size());
-  std::uint32_t at = header.first_in_data_order;
-  for (std::size_t step = 0; step < count && at < count; ++step) {
-    visit(at);
-    at = records[at].next_in_data_order;
-  }
-}
 
 }  // namespace kestrum

@@ -7,6 +7,9 @@
 #include <array>
 #include <cstdint>
 
+// Included beside this header, in the source tree as in the installed one.
+#include "kestrum_export.h"
+
 namespace kestrum {
 
 struct LocaleKey {
@@ -17,14 +20,14 @@ struct LocaleKey {
 // The process-wide key. It is set once at start-up, before any pakfile is
 // built or opened, and afterwards only read (the header decode switches it
 // off for one unscramble call on the opening thread).
-LocaleKey& CurrentLocaleKey();
+KESTRUM_API LocaleKey& CurrentLocaleKey();
 
 // The key for a locale text: disabled for a null pointer or a text shorter
 // than two characters; otherwise its first two characters, ASCII-lower-cased.
-LocaleKey LocaleKeyFromText(const char* text);
+KESTRUM_API LocaleKey LocaleKeyFromText(const char* text);
 
 // Enables the process-wide key from the text. A null pointer or a text of
 // fewer than two characters leaves the key as it was.
-void SetLocaleKey(const char* text);
+KESTRUM_API void SetLocaleKey(const char* text);
 
 }  // namespace kestrum

@@ -59,6 +59,9 @@
 #include <cstdint>
 #include <span>
 
+// Included beside this header, in the source tree as in the installed one.
+#include "kestrum_export.h"
+
 namespace kestrum {
 
 inline constexpr std::uint32_t kFixedHeaderSize = 52;
@@ -100,13 +103,13 @@ struct DirRecord {
 };
 
 // "KESTR V 1.0\r\n" followed by NULs.
-std::array<std::uint8_t, kSignatureSize> MakeSignature();
+KESTRUM_API std::array<std::uint8_t, kSignatureSize> MakeSignature();
 
-void EncodeHeader(const PakHeader& header, std::span<std::uint8_t, kFixedHeaderSize> out);
-PakHeader DecodeHeader(std::span<const std::uint8_t, kFixedHeaderSize> in);
+KESTRUM_API void EncodeHeader(const PakHeader& header, std::span<std::uint8_t, kFixedHeaderSize> out);
+KESTRUM_API PakHeader DecodeHeader(std::span<const std::uint8_t, kFixedHeaderSize> in);
 
-void EncodeDirRecord(const DirRecord& record, std::span<std::uint8_t, kDirRecordSize> out);
-DirRecord DecodeDirRecord(std::span<const std::uint8_t, kDirRecordSize> in);
+KESTRUM_API void EncodeDirRecord(const DirRecord& record, std::span<std::uint8_t, kDirRecordSize> out);
+KESTRUM_API DirRecord DecodeDirRecord(std::span<const std::uint8_t, kDirRecordSize> in);
 
 // header_size + data_size rounded up to the next multiple of 4096.
 constexpr std::uint32_t PaddedFileSize(std::uint32_t header_size, std::uint32_t data_size) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct OpenPakfile {
   std::uint32_t data_base = 0;  // where the data area starts (header_size)
   std::uint32_t copy_stamp = 0;
   PakStream stream;  // block size, read limit, mode, slots, files, cache copy
+  // The records in data order, left out those whose path cannot be rebuilt;
+  // worked out once, on the first enumeration of the entries.
+  std::vector<std::uint32_t> data_order;
+  std::once_flag data_order_once;
   // Serialises all block work on this pakfile.
   PakLock lock;
 };

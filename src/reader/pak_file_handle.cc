@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "format/pak_path.h"
@@ -59,27 +60,72 @@ std::int32_t PakFileSize(PakFileHandle* handle) {
   return size > 0x7FFFFFFFu ? -1 : static_cast<std::int32_t>(size);
 }
 
-std::int32_t PakFileRead(PakFileHandle* handle, void* destination, std::uint32_t count) {
-  if (!PakFileValidate(handle)) return -1;
-  OpenPakfile& pak = *PakRegistry()[static_cast<std::size_t>(handle->pak_index)];
-  const DirRecord& record = pak.records[static_cast<std::size_t>(handle->entry)];
-  const std::uint32_t left = record.size > handle->read_pos ? record.size - handle->read_pos : 0;
-  std::uint64_t wanted = std::min({count, left, 0x7FFFFFFFu});
-  if (wanted == 0) return 0;
+namespace {
+
+// Reads from `offset` in the file of a handle that has just validated.
+PakReadResult ReadFileAt(const PakFileHandle& handle, std::uint64_t offset, void* destination, std::uint32_t count) {
+  OpenPakfile& pak = *PakRegistry()[static_cast<std::size_t>(handle.pak_index)];
+  const DirRecord& record = pak.records[static_cast<std::size_t>(handle.entry)];
+  const std::uint64_t left = record.size > offset ? record.size - offset : 0;
+  const std::uint64_t wanted = std::min<std::uint64_t>({count, left, 0x7FFFFFFFu});
+  if (wanted == 0) return {};
   // Bytes at or past the read limit are not in the pakfile, whatever a
   // damaged record says.
-  const std::uint64_t position = std::uint64_t{pak.data_base} + record.data_offset + handle->read_pos;
-  if (position >= pak.stream.limit) return 0;
-  wanted = std::min<std::uint64_t>(wanted, pak.stream.limit - position);
+  const std::uint64_t position = std::uint64_t{pak.data_base} + record.data_offset + offset;
+  if (position >= pak.stream.limit) return {0, PakError::kNotAPakfile};
+  const std::uint64_t reachable = std::min<std::uint64_t>(wanted, pak.stream.limit - position);
 
-  std::uint32_t got = 0;
-  {
-    const std::lock_guard<PakLock> hold(pak.lock);
-    got = ReadSpan(pak.stream, static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(wanted),
-                   static_cast<std::uint8_t*>(destination));
+  const std::lock_guard<PakLock> hold(pak.lock);
+  const std::uint32_t got = ReadSpan(pak.stream, static_cast<std::uint32_t>(position),
+                                     static_cast<std::uint32_t>(reachable), static_cast<std::uint8_t*>(destination));
+  if (got == wanted) return {got};
+  if (got == reachable) return {got, PakError::kNotAPakfile};  // the record reaches past the pakfile's end
+  // The file itself ends before the bytes, or a block could not be read.
+  const std::optional<std::uint64_t> length = FileLength(pak.stream.file.file());
+  return {got, length && *length <= position + got ? PakError::kNotAPakfile : PakError::kIo};
+}
+
+}  // namespace
+
+PakReadResult PakFileReadChecked(PakFileHandle* handle, void* destination, std::uint32_t count) {
+  if (!PakFileValidate(handle)) return {0, PakError::kInvalidHandle};
+  const PakReadResult result = ReadFileAt(*handle, handle->read_pos, destination, count);
+  handle->read_pos += result.bytes;
+  return result;
+}
+
+std::int32_t PakFileRead(PakFileHandle* handle, void* destination, std::uint32_t count) {
+  const PakReadResult result = PakFileReadChecked(handle, destination, count);
+  return result.error == PakError::kInvalidHandle ? -1 : static_cast<std::int32_t>(result.bytes);
+}
+
+PakReadResult PakFileReadAt(PakFileHandle* handle, std::uint64_t offset, void* destination, std::uint32_t count) {
+  if (!PakFileValidate(handle)) return {0, PakError::kInvalidHandle};
+  return ReadFileAt(*handle, offset, destination, count);
+}
+
+std::int64_t PakFileSeek(PakFileHandle* handle, std::int64_t offset, PakSeekFrom from) {
+  if (!PakFileValidate(handle)) return -1;
+  std::int64_t base = 0;
+  switch (from) {
+    case PakSeekFrom::kStart:
+      break;
+    case PakSeekFrom::kCurrent:
+      base = handle->read_pos;
+      break;
+    case PakSeekFrom::kEnd:
+      base = PakRegistry()[static_cast<std::size_t>(handle->pak_index)]
+                 ->records[static_cast<std::size_t>(handle->entry)]
+                 .size;
+      break;
+    default:
+      return -1;
   }
-  handle->read_pos += got;
-  return static_cast<std::int32_t>(got);
+  constexpr std::int64_t kLast = 0xFFFFFFFF;
+  // base lies in 0..kLast, so neither test overflows.
+  if (offset < -base || offset > kLast - base) return -1;
+  handle->read_pos = static_cast<std::uint32_t>(base + offset);
+  return handle->read_pos;
 }
 
 void PakFileClose(PakFileHandle* handle) {

@@ -1,8 +1,10 @@
 // Opening and closing pakfiles.
 #include <new>
+#include <optional>
 #include <string>
 
 #include "format/pak_path.h"
+#include "io/open_failure.h"
 #include "reader/pak_cache_copy.h"
 #include "reader/pak_load_header.h"
 #include "reader/pak_reader.h"
@@ -25,29 +27,43 @@ void EnterLoadingState(OpenPakfile& pak) {
 
 // Loads the header of the file just opened into the pakfile at the last
 // registry position; on failure the file is closed again.
-bool LoadHeader(OpenPakfile& pak, std::uint32_t expected_stamp) {
+HeaderVerdict LoadHeader(OpenPakfile& pak, std::uint32_t expected_stamp) {
   ResetSlots(pak.stream);
   PakFileHandle header_reader{
       .pak_index = static_cast<std::int32_t>(PakRegistry().size() - 1), .pak_id = pak.id, .entry = 0, .read_pos = 0};
   return PakLoadHeader(header_reader, expected_stamp);
 }
 
+// Why the pakfile at path could not be opened.
+PakError OpenFailureReason(const std::string& path) {
+  switch (DescribeOpenFailure(path)) {
+    case OpenFailure::kMissing:
+      return PakError::kNotFound;
+    case OpenFailure::kNotRegular:
+      return PakError::kNotAPakfile;
+    case OpenFailure::kUnreadable:
+      break;
+  }
+  return PakError::kIo;
+}
+
 // Everything up to and including the header load. The pakfile is already
 // registered, at the last position.
-bool OpenAndLoad(OpenPakfile& pak, std::string_view path, std::string_view cache_path, std::uint32_t stamp,
-                 bool make_copy) {
+HeaderVerdict OpenAndLoad(OpenPakfile& pak, std::string_view path, std::string_view cache_path, std::uint32_t stamp,
+                          bool make_copy) {
   // A finished cache copy with the expected stamp is read instead of the pakfile.
   if (!pak.cache_path.empty()) {
     pak.stream.file = OpenAsyncForReading(pak.cache_open_path, kReadChannels);
-    if (pak.stream.file && LoadHeader(pak, stamp)) {
+    if (pak.stream.file && LoadHeader(pak, stamp).error == PakError::kNone) {
       pak.stream.mode = StreamMode::kFromCopy;
-      return true;
+      return {};
     }
   }
   // Paths are opened as the caller gave them: the file system does not know
   // the normalised form.
-  pak.stream.file = OpenAsyncForReading(std::string(path), kReadChannels);
-  if (!pak.stream.file) return false;
+  const std::string open_path(path);
+  pak.stream.file = OpenAsyncForReading(open_path, kReadChannels);
+  if (!pak.stream.file) return {OpenFailureReason(open_path)};
   if (!cache_path.empty() && make_copy) {
     pak.copy_stamp = stamp;
     (void)BeginCacheCopy(pak.stream, pak.cache_open_path);  // without a copy when it cannot be made
@@ -59,13 +75,18 @@ bool OpenAndLoad(OpenPakfile& pak, std::string_view path, std::string_view cache
 
 std::int32_t PakOpen(std::string_view path, std::uint32_t block_kib, std::string_view cache_path, std::uint32_t stamp,
                      bool make_copy) {
+  return PakOpenWithReason(path, block_kib, cache_path, stamp, make_copy).id;
+}
+
+PakOpenResult PakOpenWithReason(std::string_view path, std::uint32_t block_kib, std::string_view cache_path,
+                                std::uint32_t stamp, bool make_copy) {
   // Every call takes an id, also one that fails.
   const std::int32_t id = TakeNextPakId();
   const std::uint64_t block_size = BlockSizeFor(block_kib);
-  if (block_kib < kMinBlockKib || block_size > kMaxBlockSize) return -1;
+  if (block_kib < kMinBlockKib || block_size > kMaxBlockSize) return {.error = PakError::kInvalidArgument};
 
   PakRegistryTable& registry = PakRegistry();
-  bool opened = false;
+  HeaderVerdict verdict;
   try {
     auto pak = std::make_unique<OpenPakfile>();
     pak->id = id;
@@ -77,16 +98,16 @@ std::int32_t PakOpen(std::string_view path, std::uint32_t block_kib, std::string
     AllocateSlots(pak->stream, static_cast<std::uint32_t>(block_size));
     EnterLoadingState(*pak);
     registry.push_back(std::move(pak));
-    opened = OpenAndLoad(*registry.back(), path, cache_path, stamp, make_copy);
+    verdict = OpenAndLoad(*registry.back(), path, cache_path, stamp, make_copy);
   } catch (const std::bad_alloc&) {
-    opened = false;
+    verdict = {PakError::kNoMemory};
   }
-  if (opened) return id;
+  if (verdict.error == PakError::kNone) return {.id = id};
   if (!registry.empty() && registry.back()->id == id) {
     if (registry.back()->stream.mode == StreamMode::kWritingCopy) StopCacheCopy(registry.back()->stream);
     PakClose(static_cast<std::int32_t>(registry.size() - 1));
   }
-  return -1;
+  return {.error = verdict.error, .built_under = verdict.built_under};
 }
 
 void PakClose(std::int32_t position) {
@@ -96,6 +117,13 @@ void PakClose(std::int32_t position) {
   // Destroying the record cancels and collects the outstanding transfers
   // before the files close and the buffers are freed.
   registry.erase(registry.begin() + position);
+}
+
+bool PakCloseById(std::int32_t pak_id) {
+  const std::optional<std::size_t> position = PakPositionOf(pak_id);
+  if (!position) return false;
+  PakClose(static_cast<std::int32_t>(*position));
+  return true;
 }
 
 void PakCloseAll() {

@@ -18,6 +18,14 @@ std::int32_t TakeNextPakId() {
   return id;
 }
 
+std::optional<std::size_t> PakPositionOf(std::int32_t pak_id) {
+  const PakRegistryTable& registry = PakRegistry();
+  for (std::size_t position = registry.size(); position-- > 0;) {
+    if (registry[position]->id == pak_id) return position;
+  }
+  return std::nullopt;
+}
+
 void SetNextPakIdForTesting(std::uint32_t next) { next_pak_id = next & 0x7FFFFFFFu; }
 
 }  // namespace kestrum

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "reader/open_pakfile.h"
@@ -18,6 +19,10 @@ PakRegistryTable& PakRegistry();
 
 // Hands out the next id: 0, 1, ... up to 0x7FFFFFFF, then 0 again.
 std::int32_t TakeNextPakId();
+
+// The registry position of the pakfile with this id, searched from the newest
+// down; nothing when no open pakfile has it.
+std::optional<std::size_t> PakPositionOf(std::int32_t pak_id);
 
 void SetNextPakIdForTesting(std::uint32_t next);
 

@@ -1,7 +1,10 @@
-// Turns a directory record back into the file's path: the directory string
-// and the file name are both stored back to front in the name pool.
+// Turns a directory record back into the file's path (the directory string
+// and the file name are both stored back to front in the name pool), and
+// walks a directory in data order. Shared by the tool's listing and
+// extraction and by the runtime's enumeration of entries.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -35,5 +38,17 @@ class EntryPathBuilder {
 // The same for a single record, without anything kept between calls.
 bool BuildEntryPath(std::uint32_t record, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
                     std::string& path);
+
+// Calls visit(record index) for each record along the data-order chain, at
+// most entry_count times, stopping where the chain leaves the directory.
+template <typename Visit>
+void WalkDataOrder(const PakHeader& header, std::span<const DirRecord> records, Visit&& visit) {
+  const std::size_t count = std::min<std::size_t>(header.entry_count, records.size());
+  std::uint32_t at = header.first_in_data_order;
+  for (std::size_t step = 0; step < count && at < count; ++step) {
+    visit(at);
+    at = records[at].next_in_data_order;
+  }
+}
 
 }  // namespace kestrum

@@ -1,4 +1,4 @@
-#include "commands/entry_path.h"
+#include "reader/entry_path.h"
 
 #include <algorithm>
 #include <cstring>
