@@ -1,0 +1,38 @@
+// The mounted file system: FUSE's low-level interface over a MountTree and
+// the open pakfiles. Inode n + 1 is tree node n (the root is FUSE's inode 1).
+// Read-only: every call that would change something fails with EROFS, and
+// the kernel is told so too (the "ro" mount option).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "mount_tree.h"
+#include "pak_sources.h"
+
+struct fuse_session;
+
+namespace kestrum {
+
+struct MountSource {
+  OpenedPak pak;
+  timespec mtime{};  // the pakfile's modification time
+  std::uint64_t bytes = 0;  // its size on disk
+};
+
+struct MountFileSystem {
+  MountTree tree;
+  std::vector<MountSource> sources;  // in the order given, as the tree's `source` counts them
+  timespec directory_mtime{};  // the newest of the pakfiles
+  std::uint32_t uid = 0;
+  std::uint32_t gid = 0;
+};
+
+// A FUSE session over the file system, with the caller's mount options
+// (each an -o value) and Kestrum's own ("ro", ...). Null, after libfuse has
+// printed why, when the options are not accepted. `fs` must outlive it.
+fuse_session* NewMountSession(const MountFileSystem& fs, const std::vector<std::string>& fuse_options);
+
+}  // namespace kestrum
