@@ -10,6 +10,9 @@
 // every block is written through to the copy, strictly in file order and
 // before it is unmasked, so the copy holds the bytes exactly as stored.
 //
+// A block whose read failed fails the request that needs it, and is read
+// again by the next request that needs it.
+//
 // All of this works on a PakStream and must run under the pakfile's lock.
 #pragma once
 
