@@ -77,10 +77,15 @@ class AsyncFile {
 AsyncFile MakeAsyncFile(File file, int channels);
 
 // A pakfile or a finished cache copy: an existing regular file, for reading,
-// with the sequential-access hint.
+// with the sequential-access hint. The first opens it only, as MakeAsyncFile
+// needs it, so that a caller can look at it before it sets up transfers.
+File OpenFileForAsyncReading(const std::string& path);
 AsyncFile OpenAsyncForReading(const std::string& path, int channels);
-// A new cache copy: created or truncated, for writing.
+// A new file, created or truncated, for writing.
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels);
+// A new, uniquely named hidden file beside `target`, for writing (a cache
+// copy that is renamed over its target once complete). Sets temp_path.
+AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels);
 
 AsyncBackend BackendOf(const AsyncFile& file);
 

@@ -304,12 +304,18 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   return result;
 }
 
+File OpenFileForAsyncReading(const std::string& path) { return OpenRegularForReading(path, AccessHint::kSequential); }
+
 AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
-  return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
+  return MakeAsyncFile(OpenFileForAsyncReading(path), channels);
 }
 
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
   return MakeAsyncFile(CreateOrTruncate(path), channels);
+}
+
+AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels) {
+  return MakeAsyncFile(CreateTemporaryBeside(target, temp_path, true), channels);
 }
 
 AsyncBackend BackendOf(const AsyncFile& file) {

@@ -195,13 +195,17 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   return result;
 }
 
-AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
-  if (force_immediate) return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
+File OpenFileForAsyncReading(const std::string& path) {
+  if (force_immediate) return OpenRegularForReading(path, AccessHint::kSequential);
   File file(
       reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                   FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   if (file && GetFileType(HandleOf(file)) != FILE_TYPE_DISK) file.Close();  // a device or a pipe
-  return MakeAsyncFile(std::move(file), channels);
+  return file;
+}
+
+AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
+  return MakeAsyncFile(OpenFileForAsyncReading(path), channels);
 }
 
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
@@ -209,6 +213,10 @@ AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
   File file(reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                         FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   return MakeAsyncFile(std::move(file), channels);
+}
+
+AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels) {
+  return MakeAsyncFile(CreateTemporaryBeside(target, temp_path, !force_immediate), channels);
 }
 
 AsyncBackend BackendOf(const AsyncFile& file) {

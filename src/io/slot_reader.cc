@@ -163,6 +163,10 @@ void StopCacheCopy(PakStream& pak) {
   }
   pak.mode = StreamMode::kPlain;
   pak.cache_file.Close();
+  if (!pak.copy_temp_path.empty()) {
+    (void)RemoveFile(pak.copy_temp_path);
+    pak.copy_temp_path.clear();
+  }
   std::vector<std::uint8_t>().swap(copy.buffer);
   copy.state = SlotState::kEmpty;
 }
