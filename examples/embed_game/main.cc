@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     std::printf("%s: %d bytes: %s\n", argv[i], size, data.c_str());
   }
   // Closing finishes the cache copy: the rest of the base is read through
-  // to it and it is stamped.
+  // to it, and it is stamped and renamed into place.
   kestrum::PakCloseAll();
   return 0;
 }

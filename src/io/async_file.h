@@ -8,6 +8,12 @@
 // transfer, so no transfer can write into a buffer after the file is gone; the
 // caller's buffers must simply outlive the AsyncFile.
 //
+// Any thread may start, await or collect a channel's transfer (one at a time:
+// the caller serialises them), and a transfer's outcome does not depend on
+// whether the thread that started it still exists. The systems end a pending
+// transfer when the thread that started it exits; such a transfer is started
+// again, from where it stopped, by the thread that awaits it.
+//
 // One implementation file per platform. Where the platform's asynchronous
 // service cannot be set up, a file falls back, silently, to synchronous
 // positional transfers that complete at once; callers see the same interface.
@@ -71,10 +77,15 @@ class AsyncFile {
 AsyncFile MakeAsyncFile(File file, int channels);
 
 // A pakfile or a finished cache copy: an existing regular file, for reading,
-// with the sequential-access hint.
+// with the sequential-access hint. The first opens it only, as MakeAsyncFile
+// needs it, so that a caller can look at it before it sets up transfers.
+File OpenFileForAsyncReading(const std::string& path);
 AsyncFile OpenAsyncForReading(const std::string& path, int channels);
-// A new cache copy: created or truncated, for writing.
+// A new file, created or truncated, for writing.
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels);
+// A new, uniquely named hidden file beside `target`, for writing (a cache
+// copy that is renamed over its target once complete). Sets temp_path.
+AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels);
 
 AsyncBackend BackendOf(const AsyncFile& file);
 
@@ -86,7 +97,8 @@ AsyncBackend BackendOf(const AsyncFile& file);
 TransferStart StartRead(AsyncFile& file, int channel, std::uint64_t offset, std::span<std::uint8_t> buffer);
 TransferStart StartWrite(AsyncFile& file, int channel, std::uint64_t offset, std::span<const std::uint8_t> data);
 
-// True while the channel's transfer has not completed. Never waits.
+// True while the system is still working on the channel's transfer (so its
+// buffer is in use). Never waits.
 bool TransferInProgress(AsyncFile& file, int channel);
 
 // Waits for the channel's transfer and returns its outcome. For a channel
@@ -101,5 +113,9 @@ void CancelTransfers(AsyncFile& file);
 
 // A test-only switch: files made after it is set use the immediate back end.
 void ForceImmediateBackendForTesting(bool force);
+// A test-only fault: the next `count` reads started, on any file, run as
+// usual but report failure when they are collected (at once, for a read
+// that completes at once). 0 turns it off.
+void InjectReadFailuresForTesting(int count);
 
 }  // namespace kestrum

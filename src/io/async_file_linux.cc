@@ -2,10 +2,18 @@
 // channel's transfer one request whose completion carries the channel's
 // address. Where no ring can be set up (an old kernel, a sysctl or seccomp
 // policy), the file uses pread/pwrite instead, which complete at once.
+//
+// A request belongs to the thread that submitted it: when that thread exits
+// first, the kernel ends the request early (a pending pipe read with
+// -ECANCELED, a buffered read still waiting for the disk with -EFAULT, since
+// the rest of its work would have to run in the thread's context). Such a
+// channel is Interrupted, and whoever awaits it submits what is left again.
+#include <fcntl.h>
 #include <liburing.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
@@ -14,18 +22,39 @@
 namespace kestrum {
 namespace {
 
-enum class ChannelState : std::uint8_t { kIdle, kInFlight, kDone, kFailed };
+enum class ChannelState : std::uint8_t {
+  kIdle,
+  kInFlight,
+  kDone,
+  kFailed,
+  kInterrupted,  // ended early, not by an error of the file; the rest is to be submitted again
+};
 
 struct Channel {
   ChannelState state = ChannelState::kIdle;
   bool is_write = false;
+  bool fail_injected = false;  // report failure once the transfer is done
+  std::uint8_t resubmits = 0;  // of this transfer, after interruptions
   std::uint8_t* data = nullptr;
   std::uint64_t offset = 0;
   std::uint32_t length = 0;
   std::uint32_t done = 0;
 };
 
+// A transfer interrupted this many times in a row is taken as failed: each
+// resubmission comes from a thread that waits for it, so a real interruption
+// does not repeat.
+constexpr std::uint8_t kMaxResubmits = 8;
+
 bool force_immediate = false;
+std::atomic<int> injected_read_failures{0};
+
+bool TakeInjectedFailure() {
+  int left = injected_read_failures.load(std::memory_order_relaxed);
+  while (left > 0 && !injected_read_failures.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+  }
+  return left > 0;
+}
 
 }  // namespace
 
@@ -40,8 +69,8 @@ struct AsyncQueue {
   AsyncBackend backend = AsyncBackend::kImmediate;
   int fd = -1;
   io_uring ring{};
-  // Set by CancelTransfers until the next transfer starts: partial
-  // completions are then not continued.
+  // Set by CancelTransfers until the next transfer starts: partial or
+  // interrupted transfers are then not continued.
   bool cancelling = false;
   // Partial reads of a regular file are continued, so that only the end of
   // the file makes a read short; on a pipe a partial read is the result.
@@ -52,9 +81,11 @@ struct AsyncQueue {
 
 namespace {
 
+// The end of a transfer that ran its course: done, unless a fault is injected.
+void Finish(Channel& ch, bool ok) { ch.state = ok && !ch.fail_injected ? ChannelState::kDone : ChannelState::kFailed; }
+
 // Synchronous transfer for the immediate back end.
 void RunNow(const AsyncQueue& queue, Channel& ch) {
-  ch.state = ChannelState::kDone;
   while (ch.done < ch.length) {
     const std::size_t want = ch.length - ch.done;
     const off_t at = static_cast<off_t>(ch.offset + ch.done);
@@ -62,12 +93,13 @@ void RunNow(const AsyncQueue& queue, Channel& ch) {
         ch.is_write ? ::pwrite(queue.fd, ch.data + ch.done, want, at) : ::pread(queue.fd, ch.data + ch.done, want, at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 || (got == 0 && ch.is_write)) {
-      ch.state = ChannelState::kFailed;  // a write that cannot make progress fails too
+      Finish(ch, false);  // a write that cannot make progress fails too
       return;
     }
     ch.done += static_cast<std::uint32_t>(got);
-    if (got == 0 || (!ch.is_write && !queue.regular)) return;  // end of file, or a pipe's share
+    if (got == 0 || (!ch.is_write && !queue.regular)) break;  // end of file, or a pipe's share
   }
+  Finish(ch, true);
 }
 
 void SubmitQueued(AsyncQueue& queue) {
@@ -100,31 +132,40 @@ void QueueRest(AsyncQueue& queue, Channel& ch) {
   SubmitQueued(queue);
 }
 
+// Results that say the transfer was cut short, not that the file failed:
+// a signal, a full queue, or the exit of the submitting thread (see the top
+// of the file). The buffers handed in are always valid, so -EFAULT cannot
+// mean a bad address here.
+bool IsInterruption(int res) { return res == -EINTR || res == -EAGAIN || res == -ECANCELED || res == -EFAULT; }
+
 void HandleCompletion(AsyncQueue& queue, io_uring_cqe* cqe) {
   auto* ch = static_cast<Channel*>(io_uring_cqe_get_data(cqe));
   const int res = cqe->res;
   io_uring_cqe_seen(&queue.ring, cqe);
   if (ch == nullptr) return;  // a cancel request's own completion
   if (res < 0) {
-    if ((res == -EINTR || res == -EAGAIN) && !queue.cancelling) {
-      QueueRest(queue, *ch);
+    // Our own cancellation ends the transfer; anything else that merely
+    // interrupted it leaves the rest to the thread that awaits it.
+    if (IsInterruption(res) && !queue.cancelling) {
+      ch->state = ChannelState::kInterrupted;
     } else {
-      ch->state = ChannelState::kFailed;
+      Finish(*ch, false);
     }
     return;
   }
   if (res == 0) {
-    ch->state = ch->is_write ? ChannelState::kFailed : ChannelState::kDone;
+    Finish(*ch, !ch->is_write);
     return;
   }
   ch->done += static_cast<std::uint32_t>(res);
+  ch->resubmits = 0;
   if (ch->done < ch->length && !queue.cancelling && (ch->is_write || queue.regular)) {
     // A partial transfer: continue with the rest, so that a read is short
     // only at the end of the file, as with pread.
     QueueRest(queue, *ch);
     return;
   }
-  ch->state = (ch->is_write && ch->done < ch->length) ? ChannelState::kFailed : ChannelState::kDone;
+  Finish(*ch, !(ch->is_write && ch->done < ch->length));
 }
 
 void ReapReady(AsyncQueue& queue) {
@@ -132,10 +173,25 @@ void ReapReady(AsyncQueue& queue) {
   while (io_uring_peek_cqe(&queue.ring, &cqe) == 0) HandleCompletion(queue, cqe);
 }
 
-void WaitFor(AsyncQueue& queue, Channel& ch) {
-  while (ch.state == ChannelState::kInFlight) {
-    ReapReady(queue);
+// Submits the rest of an interrupted transfer again, from this thread.
+void Resubmit(AsyncQueue& queue, Channel& ch) {
+  if (ch.resubmits >= kMaxResubmits) {
+    Finish(ch, false);
+    return;
+  }
+  ++ch.resubmits;
+  QueueRest(queue, ch);
+}
+
+// Waits until the channel carries no request. With `finish`, an interrupted
+// transfer is resubmitted and waited for until it has an outcome; without,
+// the caller only needs the buffer back and leaves it interrupted.
+void WaitFor(AsyncQueue& queue, Channel& ch, bool finish) {
+  for (;;) {
+    if (ch.state == ChannelState::kInterrupted && finish) Resubmit(queue, ch);
     if (ch.state != ChannelState::kInFlight) return;
+    ReapReady(queue);
+    if (ch.state != ChannelState::kInFlight) continue;
     const int res = io_uring_submit_and_wait(&queue.ring, 1);
     if (res < 0 && res != -EINTR && res != -EAGAIN && res != -EBUSY) {
       // The ring itself has broken down; nothing more will complete.
@@ -174,19 +230,22 @@ TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uin
   AsyncQueue& queue = QueueOf(file);
   Channel* ch = ChannelAt(queue, channel);
   if (ch == nullptr || length > 0xFFFFFFFFu) return TransferStart::kFailed;
-  if (ch->state == ChannelState::kInFlight) WaitFor(queue, *ch);
+  if (ch->state == ChannelState::kInFlight) WaitFor(queue, *ch, false);
   queue.cancelling = false;
-  *ch = Channel{ChannelState::kDone, is_write, data, offset, static_cast<std::uint32_t>(length), 0};
-  if (length > 0) {
-    if (queue.backend == AsyncBackend::kImmediate) {
-      RunNow(queue, *ch);
-    } else {
-      QueueRest(queue, *ch);
-      ReapReady(queue);
-    }
+  *ch = Channel{.is_write = is_write,
+                .fail_injected = !is_write && TakeInjectedFailure(),
+                .data = data,
+                .offset = offset,
+                .length = static_cast<std::uint32_t>(length)};
+  if (queue.backend == AsyncBackend::kImmediate || length == 0) {
+    RunNow(queue, *ch);
+  } else {
+    QueueRest(queue, *ch);
+    ReapReady(queue);
   }
   switch (ch->state) {
     case ChannelState::kInFlight:
+    case ChannelState::kInterrupted:  // its rest is submitted when it is awaited
       return TransferStart::kPending;
     case ChannelState::kFailed:
       return TransferStart::kFailed;
@@ -217,9 +276,7 @@ AsyncFile::~AsyncFile() { Close(); }
 void AsyncFile::Close() {
   if (queue_) {
     CancelTransfers(*this);
-    for (Channel& ch : queue_->channels) {
-      if (ch.state == ChannelState::kInFlight) WaitFor(*queue_, ch);
-    }
+    for (Channel& ch : queue_->channels) WaitFor(*queue_, ch, false);
     queue_.reset();
   }
   file_.Close();
@@ -235,18 +292,30 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   const unsigned entries = static_cast<unsigned>(2 * channels + 2);
   if (!force_immediate && RingsAreUsable() && io_uring_queue_init(entries, &queue->ring, 0) == 0) {
     queue->backend = AsyncBackend::kQueued;
+    // Files are opened non-blocking so that a FIFO cannot hold up the open.
+    // A ring honours the flag, on some kernels also for regular files: a
+    // read of a block not yet in memory would end at once with -EAGAIN
+    // instead of waiting for the disk.
+    const int flags = queue->regular ? ::fcntl(queue->fd, F_GETFL) : -1;
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) (void)::fcntl(queue->fd, F_SETFL, flags & ~O_NONBLOCK);
   }
   result.file_ = std::move(file);
   result.queue_ = std::move(queue);
   return result;
 }
 
+File OpenFileForAsyncReading(const std::string& path) { return OpenRegularForReading(path, AccessHint::kSequential); }
+
 AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
-  return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
+  return MakeAsyncFile(OpenFileForAsyncReading(path), channels);
 }
 
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
   return MakeAsyncFile(CreateOrTruncate(path), channels);
+}
+
+AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels) {
+  return MakeAsyncFile(CreateTemporaryBeside(target, temp_path, true), channels);
 }
 
 AsyncBackend BackendOf(const AsyncFile& file) {
@@ -276,7 +345,7 @@ TransferOutcome AwaitTransfer(AsyncFile& file, int channel) {
   AsyncQueue& queue = QueueOf(file);
   Channel* ch = ChannelAt(queue, channel);
   if (ch == nullptr) return {false, 0};
-  WaitFor(queue, *ch);
+  WaitFor(queue, *ch, true);
   return {ch->state != ChannelState::kFailed, ch->done};
 }
 
@@ -299,5 +368,7 @@ void CancelTransfers(AsyncFile& file) {
 }
 
 void ForceImmediateBackendForTesting(bool force) { force_immediate = force; }
+
+void InjectReadFailuresForTesting(int count) { injected_read_failures.store(count, std::memory_order_relaxed); }
 
 }  // namespace kestrum

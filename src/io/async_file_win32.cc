@@ -9,8 +9,15 @@
 // (MakeAsyncFile), which may be either kind: on a plain handle the same calls
 // simply complete before they return, at the position that the block names.
 // While the immediate back end is forced, files are opened as plain handles.
+//
+// The system abandons a transfer that is still pending when the thread that
+// started it exits (it completes with ERROR_OPERATION_ABORTED). Unless this
+// file cancelled it itself, the thread that awaits such a transfer starts it
+// again. CancelIoEx reaches every thread's transfers on the handle, where
+// CancelIo would reach only the calling thread's.
 #include <windows.h>
 
+#include <atomic>
 #include <vector>
 
 #include "io/async_file.h"
@@ -23,11 +30,28 @@ struct Channel {
   HANDLE event = nullptr;
   bool started = false;  // carries a transfer that has not been collected
   bool is_write = false;
+  bool fail_injected = false;  // report failure once the transfer is done
+  std::uint8_t restarts = 0;   // of this transfer, after it was abandoned
+  std::uint8_t* data = nullptr;
+  std::uint64_t offset = 0;
   std::uint32_t length = 0;
   TransferOutcome outcome;  // valid once collected
 };
 
+// A transfer abandoned this many times in a row is taken as failed: each
+// restart comes from a thread that waits for it, so a real abandonment does
+// not repeat.
+constexpr std::uint8_t kMaxRestarts = 8;
+
 bool force_immediate = false;
+std::atomic<int> injected_read_failures{0};
+
+bool TakeInjectedFailure() {
+  int left = injected_read_failures.load(std::memory_order_relaxed);
+  while (left > 0 && !injected_read_failures.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+  }
+  return left > 0;
+}
 
 }  // namespace
 
@@ -46,6 +70,9 @@ struct AsyncQueue {
 
   HANDLE handle;
   AsyncBackend backend;
+  // Set by CancelTransfers until the next transfer starts: abandoned
+  // transfers are then not started again.
+  bool cancelling = false;
   // Allocated once: the system writes into the blocks while transfers run.
   std::vector<Channel> channels;
 };
@@ -65,17 +92,49 @@ Channel* ChannelAt(AsyncQueue& queue, int channel) {
 TransferOutcome Outcome(const Channel& ch, bool succeeded, DWORD bytes, DWORD error) {
   if (!succeeded && !(error == ERROR_HANDLE_EOF && !ch.is_write)) return {false, 0};
   if (ch.is_write && bytes != ch.length) return {false, bytes};
+  if (ch.fail_injected) return {false, 0};
   return {true, bytes};
 }
 
-// Waits for the channel's transfer (GetOverlappedResult with waiting on) and
-// records its outcome. A channel that carries nothing returns at once.
-void Collect(AsyncQueue& queue, Channel& ch) {
-  if (!ch.started) return;
+// Starts the channel's transfer through its block. Either it is pending
+// (started) or its outcome is recorded.
+void Issue(AsyncQueue& queue, Channel& ch) {
+  ch.block = OVERLAPPED{};
+  ch.block.Offset = static_cast<DWORD>(ch.offset);
+  ch.block.OffsetHigh = static_cast<DWORD>(ch.offset >> 32);
+  ch.block.hEvent = ch.event;
+  // The byte count is taken from the block afterwards, never from the call:
+  // for an overlapped handle the call's own count is not meaningful.
+  const BOOL done = ch.is_write ? WriteFile(queue.handle, ch.data, ch.length, nullptr, &ch.block)
+                                : ReadFile(queue.handle, ch.data, ch.length, nullptr, &ch.block);
+  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+  if (!done && error == ERROR_IO_PENDING) {
+    ch.started = true;
+    return;
+  }
   DWORD bytes = 0;
-  const bool succeeded = GetOverlappedResult(queue.handle, &ch.block, &bytes, TRUE) != FALSE;
-  ch.outcome = Outcome(ch, succeeded, bytes, succeeded ? ERROR_SUCCESS : GetLastError());
-  ch.started = false;
+  if (done) (void)GetOverlappedResult(queue.handle, &ch.block, &bytes, FALSE);
+  ch.outcome = Outcome(ch, done != FALSE, bytes, error);
+}
+
+// Waits for the channel's transfer (GetOverlappedResult with waiting on) and
+// records its outcome. A channel that carries nothing returns at once. With
+// `finish`, a transfer that the system abandoned because its thread exited
+// is started again and waited for; without, the caller only needs the block
+// and the buffer back.
+void Collect(AsyncQueue& queue, Channel& ch, bool finish) {
+  while (ch.started) {
+    DWORD bytes = 0;
+    const bool succeeded = GetOverlappedResult(queue.handle, &ch.block, &bytes, TRUE) != FALSE;
+    const DWORD error = succeeded ? ERROR_SUCCESS : GetLastError();
+    ch.started = false;
+    if (!succeeded && error == ERROR_OPERATION_ABORTED && finish && !queue.cancelling && ch.restarts < kMaxRestarts) {
+      ++ch.restarts;
+      Issue(queue, ch);
+      continue;
+    }
+    ch.outcome = Outcome(ch, succeeded, bytes, error);
+  }
 }
 
 TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uint8_t* data, std::size_t length,
@@ -84,29 +143,18 @@ TransferStart Start(AsyncFile& file, int channel, std::uint64_t offset, std::uin
   AsyncQueue& queue = QueueOf(file);
   Channel* ch = ChannelAt(queue, channel);
   if (ch == nullptr || length > 0xFFFFFFFFu || ch->event == nullptr) return TransferStart::kFailed;
-  Collect(queue, *ch);  // the channel's earlier transfer, if any; its outcome is dropped
+  Collect(queue, *ch, false);  // the channel's earlier transfer, if any; its outcome is dropped
+  queue.cancelling = false;
   ch->is_write = is_write;
+  ch->fail_injected = !is_write && TakeInjectedFailure();
+  ch->restarts = 0;
+  ch->data = data;
+  ch->offset = offset;
   ch->length = static_cast<std::uint32_t>(length);
-  ch->outcome = {true, 0};
-  if (length == 0) return TransferStart::kCompleted;
-
-  ch->block = OVERLAPPED{};
-  ch->block.Offset = static_cast<DWORD>(offset);
-  ch->block.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  ch->block.hEvent = ch->event;
-  const DWORD count = static_cast<DWORD>(length);
-  // The byte count is taken from the block afterwards, never from the call:
-  // for an overlapped handle the call's own count is not meaningful.
-  const BOOL done = is_write ? WriteFile(queue.handle, data, count, nullptr, &ch->block)
-                             : ReadFile(queue.handle, data, count, nullptr, &ch->block);
-  const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-  if (!done && error == ERROR_IO_PENDING) {
-    ch->started = true;
-    return TransferStart::kPending;
-  }
-  DWORD bytes = 0;
-  if (done) (void)GetOverlappedResult(queue.handle, &ch->block, &bytes, FALSE);
-  ch->outcome = Outcome(*ch, done != FALSE, bytes, error);
+  ch->outcome = {!ch->fail_injected, 0};
+  if (length == 0) return ch->outcome.ok ? TransferStart::kCompleted : TransferStart::kFailed;
+  Issue(queue, *ch);
+  if (ch->started) return TransferStart::kPending;
   return ch->outcome.ok ? TransferStart::kCompleted : TransferStart::kFailed;
 }
 
@@ -132,7 +180,7 @@ AsyncFile::~AsyncFile() { Close(); }
 void AsyncFile::Close() {
   if (queue_) {
     CancelTransfers(*this);
-    for (Channel& ch : queue_->channels) Collect(*queue_, ch);
+    for (Channel& ch : queue_->channels) Collect(*queue_, ch, false);
     queue_.reset();
   }
   file_.Close();
@@ -147,13 +195,17 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   return result;
 }
 
-AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
-  if (force_immediate) return MakeAsyncFile(OpenRegularForReading(path, AccessHint::kSequential), channels);
+File OpenFileForAsyncReading(const std::string& path) {
+  if (force_immediate) return OpenRegularForReading(path, AccessHint::kSequential);
   File file(
       reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                   FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   if (file && GetFileType(HandleOf(file)) != FILE_TYPE_DISK) file.Close();  // a device or a pipe
-  return MakeAsyncFile(std::move(file), channels);
+  return file;
+}
+
+AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
+  return MakeAsyncFile(OpenFileForAsyncReading(path), channels);
 }
 
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
@@ -161,6 +213,10 @@ AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
   File file(reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                         FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   return MakeAsyncFile(std::move(file), channels);
+}
+
+AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels) {
+  return MakeAsyncFile(CreateTemporaryBeside(target, temp_path, !force_immediate), channels);
 }
 
 AsyncBackend BackendOf(const AsyncFile& file) {
@@ -188,21 +244,24 @@ TransferOutcome AwaitTransfer(AsyncFile& file, int channel) {
   AsyncQueue& queue = QueueOf(file);
   Channel* ch = ChannelAt(queue, channel);
   if (ch == nullptr) return {false, 0};
-  Collect(queue, *ch);
+  Collect(queue, *ch, true);
   return ch->outcome;
 }
 
 void CancelTransfers(AsyncFile& file) {
   if (!file.valid()) return;
   AsyncQueue& queue = QueueOf(file);
+  queue.cancelling = true;
   for (const Channel& ch : queue.channels) {
     if (ch.started) {
-      (void)CancelIo(queue.handle);
+      (void)CancelIoEx(queue.handle, nullptr);
       return;
     }
   }
 }
 
 void ForceImmediateBackendForTesting(bool force) { force_immediate = force; }
+
+void InjectReadFailuresForTesting(int count) { injected_read_failures.store(count, std::memory_order_relaxed); }
 
 }  // namespace kestrum

@@ -93,7 +93,19 @@ bool ReserveLength(const File& file, std::uint64_t length);
 
 // Creates a new, uniquely named hidden file in the directory of `target`, for
 // output that is renamed over the target once complete. Sets temp_path.
-File CreateTemporaryBeside(const std::string& target, std::string& temp_path);
+// With `overlapped`, the file is opened for overlapped transfers where the
+// platform tells the two kinds of handle apart (Windows).
+File CreateTemporaryBeside(const std::string& target, std::string& temp_path, bool overlapped = false);
+
+// Makes the file's data (and the length it needs to be read back) durable on
+// disk before it returns; false when the system reports an error.
+bool SyncData(const File& file);
+
+// True when both open files are one and the same file of the file system
+// (the same device and inode; on Windows the same volume and file ID),
+// whichever names or links they were opened by. False when either cannot
+// be asked.
+bool IsSameFile(const File& a, const File& b);
 
 bool RemoveFile(const std::string& path);
 // Replaces `to` with `from` in one step.

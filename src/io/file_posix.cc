@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -201,10 +202,10 @@ bool ReserveLength(const File& file, std::uint64_t length) {
   return now && *now == length;
 }
 
-File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
+File CreateTemporaryBeside(const std::string& target, std::string& temp_path, bool /*overlapped*/) {
   const std::size_t slash = target.find_last_of('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
     std::snprintf(name, sizeof name, ".kestrum-%ld-%u.tmp", static_cast<long>(::getpid()), counter++);
@@ -215,6 +216,20 @@ File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
   }
   temp_path.clear();
   return File();
+}
+
+bool SyncData(const File& file) {
+  if (!file.valid()) return false;
+  for (;;) {
+    if (::fdatasync(Fd(file)) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool IsSameFile(const File& a, const File& b) {
+  struct stat sa, sb;
+  if (!a.valid() || !b.valid() || ::fstat(Fd(a), &sa) != 0 || ::fstat(Fd(b), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <limits>
 
@@ -197,22 +198,35 @@ bool ReserveLength(const File& file, std::uint64_t length) {
   return now && *now == length;
 }
 
-File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
+File CreateTemporaryBeside(const std::string& target, std::string& temp_path, bool overlapped) {
   const std::size_t cut = target.find_last_of("\\/:");
   const std::string dir = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
     std::snprintf(name, sizeof name, ".kestrum-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                   counter++);
     temp_path = dir + name;
-    File file = CreateExclusive(temp_path, AccessHint::kSequential);
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
+    File file = Adopt(CreateFileA(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr));
     if (file) return file;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
   temp_path.clear();
   return File();
+}
+
+bool SyncData(const File& file) { return file.valid() && FlushFileBuffers(Handle(file)) != FALSE; }
+
+bool IsSameFile(const File& a, const File& b) {
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  if (!a.valid() || !b.valid() || !GetFileInformationByHandle(Handle(a), &ia) ||
+      !GetFileInformationByHandle(Handle(b), &ib)) {
+    return false;
+  }
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+         ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }

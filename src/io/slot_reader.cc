@@ -50,10 +50,8 @@ void IssueBlockRead(PakStream& pak, std::uint32_t block_position, int i) {
   if (block_position >= pak.limit) return;
   ReadSlot& slot = pak.slots[static_cast<std::size_t>(i)];
   const std::size_t count = std::min<std::size_t>({pak.block_size, pak.limit - block_position, slot.buffer.size()});
-  // The buffer may still be the target of a transfer: let it finish first.
-  if (slot.state == SlotState::kPending && TransferInProgress(pak.file, i)) {
-    (void)AwaitTransfer(pak.file, i);
-  }
+  // A transfer still under way into the buffer is collected by StartRead
+  // first, its outcome dropped.
   slot.position = block_position;
   slot.valid = 0;
   switch (StartRead(pak.file, i, block_position, std::span(slot.buffer).first(count))) {
@@ -75,9 +73,10 @@ int PrepareBlocks(PakStream& pak, std::uint32_t position, std::uint64_t end) {
   const int i = Covers(pak.slots[0], block, position) ? 0 : 1;
   const ReadSlot& slot = pak.slots[static_cast<std::size_t>(i)];
   std::uint32_t start = slot.position;
-  // A covering slot is never reloaded, whatever its state: a failed block
-  // stays failed until the slot is refilled for another position.
-  if (!Covers(slot, block, position) || slot.state == SlotState::kEmpty) {
+  // A covering slot is not reloaded, unless its read failed: a failure is
+  // reported to the request that met it, and the next request that needs
+  // the block reads it again.
+  if (!Covers(slot, block, position) || slot.state == SlotState::kEmpty || slot.state == SlotState::kFailed) {
     start = BlockStartFor(position, block);
     IssueBlockRead(pak, start, i);
   }
@@ -164,6 +163,10 @@ void StopCacheCopy(PakStream& pak) {
   }
   pak.mode = StreamMode::kPlain;
   pak.cache_file.Close();
+  if (!pak.copy_temp_path.empty()) {
+    (void)RemoveFile(pak.copy_temp_path);
+    pak.copy_temp_path.clear();
+  }
   std::vector<std::uint8_t>().swap(copy.buffer);
   copy.state = SlotState::kEmpty;
 }

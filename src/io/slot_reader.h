@@ -8,13 +8,20 @@
 //
 // Optionally the reader writes a cache copy of the file while reading it:
 // every block is written through to the copy, strictly in file order and
-// before it is unmasked, so the copy holds the bytes exactly as stored.
+// before it is unmasked, so the copy holds the bytes exactly as stored. The
+// copy is written to a temporary file, which is removed when the copy is
+// abandoned; only a complete one is renamed to its place (by the reader
+// runtime, when the pakfile closes).
+//
+// A block whose read failed fails the request that needs it, and is read
+// again by the next request that needs it.
 //
 // All of this works on a PakStream and must run under the pakfile's lock.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "io/async_file.h"
@@ -59,6 +66,9 @@ struct PakStream {
   // (idle), Loaded (last write completed at once), Failed or Pending.
   ReadSlot copy_slot;
   std::uint32_t copy_pos = 0;  // bytes of the copy written or queued, from 0
+  // The copy's temporary file, removed when the copy is abandoned; empty
+  // when there is none to remove.
+  std::string copy_temp_path;
   // Declared after the buffers: destroying a file collects its outstanding
   // transfers, which must happen before the buffers go.
   AsyncFile file;
@@ -105,7 +115,7 @@ void IssueBlockRead(PakStream& pak, std::uint32_t block_position, int slot);
 void WriteThroughBlock(PakStream& pak, int slot);
 
 // Ends write-through mode and releases the copy's file and buffer; the
-// partial copy stays on disk.
+// temporary file (copy_temp_path) is removed.
 void StopCacheCopy(PakStream& pak);
 
 }  // namespace kestrum

@@ -10,21 +10,61 @@
 
 namespace kestrum {
 
+namespace {
+
+// Stamps the finished copy, makes it durable, closes it and renames it to
+// the cache path. False when any step fails; the temporary file is then
+// still there.
+bool CommitCacheCopy(OpenPakfile& pak) {
+  PakStream& stream = pak.stream;
+  const File& copy = stream.cache_file.file();
+  // The copy was sized like the pakfile's file, which may run on past the
+  // size that its header gives; a copy is exactly that size.
+  const std::optional<std::uint64_t> length = FileLength(copy);
+  if (!length || (*length != stream.limit && !ReserveLength(copy, stream.limit))) return false;
+  std::array<std::uint8_t, 4> stamp{};
+  StoreU32(stamp.data(), pak.copy_stamp);
+  MaskData(stamp);
+  // Durable with its stamp before it takes the cache path's name: after a
+  // power loss the name holds the old file or the whole new copy.
+  if (!WriteFullyAt(copy, kStampOffset, stamp) || !SyncData(copy)) return false;
+  stream.cache_file.Close();
+  // The cache path may have come to name the pakfile itself since it was
+  // opened; the pakfile is never replaced. (The file opened to tell is
+  // closed again before the rename, which Windows needs.)
+  if (IsSameFile(OpenRegularForReading(pak.cache_open_path), stream.file.file())) return false;
+  return RenameReplacing(stream.copy_temp_path, pak.cache_open_path);
+}
+
+}  // namespace
+
 bool BeginCacheCopy(PakStream& stream, const std::string& path) {
-  AsyncFile copy = CreateAsyncForWriting(path, kCopyChannels);
+  std::string temp_path;
+  AsyncFile copy = CreateAsyncTemporaryBeside(path, temp_path, kCopyChannels);
   if (!copy) return false;
   const std::optional<std::uint64_t> length = FileLength(stream.file.file());
-  if (!length || !ReserveLength(copy.file(), *length)) return false;
+  bool ready = length && ReserveLength(copy.file(), *length);
   try {
-    stream.copy_slot.buffer.assign(stream.block_size, 0);
+    if (ready) stream.copy_slot.buffer.assign(stream.block_size, 0);
   } catch (const std::bad_alloc&) {
+    ready = false;
+  }
+  if (!ready) {
+    copy.Close();
+    (void)RemoveFile(temp_path);
     return false;
   }
   stream.copy_slot.state = SlotState::kEmpty;
   stream.copy_pos = 0;
   stream.cache_file = std::move(copy);
+  stream.copy_temp_path = std::move(temp_path);
   stream.mode = StreamMode::kWritingCopy;
   return true;
+}
+
+bool CacheCopyIsWhole(const PakStream& stream) {
+  const std::optional<std::uint64_t> length = FileLength(stream.file.file());
+  return length && *length == stream.limit;
 }
 
 void FinishCacheCopy(std::int32_t position) {
@@ -51,14 +91,9 @@ void FinishCacheCopy(std::int32_t position) {
   }
   bool good = true;
   if (stream.copy_slot.state == SlotState::kPending) good = AwaitTransfer(stream.cache_file, 0).ok;
-  if (good) {
-    std::array<std::uint8_t, 4> stamp{};
-    StoreU32(stamp.data(), pak.copy_stamp);
-    MaskData(stamp);
-    (void)WriteFullyAt(stream.cache_file.file(), kStampOffset, stamp);
-  }
-  stream.copy_slot.state = SlotState::kEmpty;  // nothing outstanding any more
-  StopCacheCopy(stream);
+  stream.copy_slot.state = SlotState::kEmpty;                       // nothing outstanding any more
+  if (good && CommitCacheCopy(pak)) stream.copy_temp_path.clear();  // it is the copy now
+  StopCacheCopy(stream);                                            // removes the temporary file unless it was renamed
 }
 
 }  // namespace kestrum

@@ -49,22 +49,33 @@ PakError OpenFailureReason(const std::string& path) {
 
 // Everything up to and including the header load. The pakfile is already
 // registered, at the last position.
-HeaderVerdict OpenAndLoad(OpenPakfile& pak, std::string_view path, std::string_view cache_path, std::uint32_t stamp,
-                          bool make_copy) {
-  // A finished cache copy with the expected stamp is read instead of the pakfile.
-  if (!pak.cache_path.empty()) {
-    pak.stream.file = OpenAsyncForReading(pak.cache_open_path, kReadChannels);
-    if (pak.stream.file && LoadHeader(pak, stamp).error == PakError::kNone) {
-      pak.stream.mode = StreamMode::kFromCopy;
-      return {};
-    }
-  }
+HeaderVerdict OpenAndLoad(OpenPakfile& pak, std::string_view path, std::uint32_t stamp, bool make_copy) {
   // Paths are opened as the caller gave them: the file system does not know
   // the normalised form.
   const std::string open_path(path);
-  pak.stream.file = OpenAsyncForReading(open_path, kReadChannels);
+  File source = OpenFileForAsyncReading(open_path);
+  bool use_cache = !pak.cache_path.empty();
+  if (use_cache) {
+    File copy = OpenFileForAsyncReading(pak.cache_open_path);
+    // A cache path that reaches the pakfile itself, by whatever name or
+    // link, is no copy: the pakfile is read and never written.
+    if (copy && source && IsSameFile(copy, source)) {
+      use_cache = false;
+    } else if (copy) {
+      // A whole copy whose header passes every check, with the expected
+      // stamp, is read instead of the pakfile; any other is taken as absent.
+      pak.stream.file = MakeAsyncFile(std::move(copy), kReadChannels);
+      if (LoadHeader(pak, stamp).error == PakError::kNone && CacheCopyIsWhole(pak.stream)) {
+        pak.stream.mode = StreamMode::kFromCopy;
+        return {};
+      }
+      CloseStreamFile(pak.stream);
+      EnterLoadingState(pak);
+    }
+  }
+  pak.stream.file = MakeAsyncFile(std::move(source), kReadChannels);
   if (!pak.stream.file) return {OpenFailureReason(open_path)};
-  if (!cache_path.empty() && make_copy) {
+  if (use_cache && make_copy) {
     pak.copy_stamp = stamp;
     (void)BeginCacheCopy(pak.stream, pak.cache_open_path);  // without a copy when it cannot be made
   }
@@ -98,7 +109,7 @@ PakOpenResult PakOpenWithReason(std::string_view path, std::uint32_t block_kib, 
     AllocateSlots(pak->stream, static_cast<std::uint32_t>(block_size));
     EnterLoadingState(*pak);
     registry.push_back(std::move(pak));
-    verdict = OpenAndLoad(*registry.back(), path, cache_path, stamp, make_copy);
+    verdict = OpenAndLoad(*registry.back(), path, stamp, make_copy);
   } catch (const std::bad_alloc&) {
     verdict = {PakError::kNoMemory};
   }

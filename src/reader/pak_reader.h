@@ -60,9 +60,11 @@ struct PakOpenResult {
 // Opens the pakfile at path (as given) with two read buffers of block_kib
 // KiB, rounded to a multiple of 4 KiB (at least 2). Returns its pak id, or -1
 // when it cannot be opened or its header fails a check; every call uses up
-// an id. With a cache_path, a finished copy there carrying `stamp` is read
-// instead (any stamp when stamp is kNoStamp); otherwise, with make_copy, a
-// new copy is written while the pakfile is read and stamped when it closes.
+// an id. With a cache_path, a whole, sound copy there carrying `stamp` is
+// read instead (any stamp when stamp is kNoStamp); otherwise, with
+// make_copy, a new copy is written beside cache_path while the pakfile is
+// read, and stamped, made durable and renamed to cache_path when it closes.
+// A cache_path that reaches the pakfile itself is ignored.
 KESTRUM_API std::int32_t PakOpen(std::string_view path, std::uint32_t block_kib, std::string_view cache_path,
                                  std::uint32_t stamp,
                                  bool make_copy);  // empty cache_path = no copy

@@ -154,6 +154,27 @@ TEST_F(QueuedPipeTest, AReadStaysPendingUntilItsBytesArrive) {
   EXPECT_EQ(AsText(buf, 5), "hello");
 }
 
+TEST_F(QueuedPipeTest, AReadStartedByAThreadThatHasExitedIsCompletedByItsAwaiter) {
+  // The system ends a pending transfer when the thread that started it
+  // exits; the awaiting thread starts it again and gets the bytes.
+  std::vector<std::uint8_t> a(16), b(16);
+  std::thread starter([&] {
+    EXPECT_EQ(StartRead(reader_, 0, 0, a), TransferStart::kPending);
+    EXPECT_EQ(StartRead(reader_, 1, 0, b), TransferStart::kPending);
+  });
+  starter.join();
+  ASSERT_TRUE(Send("first"));
+  TransferOutcome got = AwaitTransfer(reader_, 0);
+  EXPECT_TRUE(got.ok);
+  ASSERT_EQ(got.bytes, 5u);
+  EXPECT_EQ(AsText(a, 5), "first");
+  ASSERT_TRUE(Send("second"));
+  got = AwaitTransfer(reader_, 1);
+  EXPECT_TRUE(got.ok);
+  ASSERT_EQ(got.bytes, 6u);
+  EXPECT_EQ(AsText(b, 6), "second");
+}
+
 TEST_F(QueuedPipeTest, CancellationEndsOutstandingReadsAndCloseDoesNotHang) {
   std::vector<std::uint8_t> a(16), b(16);
   ASSERT_EQ(StartRead(reader_, 0, 0, a), TransferStart::kPending);

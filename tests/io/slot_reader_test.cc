@@ -35,6 +35,10 @@ std::string Stored(const std::string& plain) {
 
 class SlotReaderTest : public BackendTest {
  protected:
+  void TearDown() override {
+    InjectReadFailuresForTesting(0);
+    BackendTest::TearDown();
+  }
   // A raw file holding the stored form of `plain`, opened for streaming.
   void Open(const std::string& plain, std::uint32_t limit, std::uint32_t block = kBlock) {
     plain_ = plain;
@@ -149,7 +153,20 @@ TEST_P(SlotReaderTest, AFileShorterThanItsLimitNeverDeliversBytesOfAnEarlierLoad
   EXPECT_EQ(out, std::string(100, '#'));
 }
 
-TEST_P(SlotReaderTest, AFailedBlockGivesAShortCountAndStaysFailed) {
+TEST_P(SlotReaderTest, AFailedBlockFailsOneRequestAndIsReadAgainByTheNext) {
+  Open(Plain(5 * kBlock), kWholeFileLimit);
+  InjectReadFailuresForTesting(1);
+  EXPECT_EQ(Read(100, 10), "");
+  EXPECT_EQ(pak_.slots[0].state, SlotState::kFailed);
+  EXPECT_EQ(Read(100, 10), plain_.substr(100, 10));
+  // A failed read-ahead: the request that needs its block reads it again.
+  InjectReadFailuresForTesting(1);
+  EXPECT_EQ(Read(kBlock + 10, 10), plain_.substr(kBlock + 10, 10));  // starts the read of [2B, 3B)
+  InjectReadFailuresForTesting(0);
+  EXPECT_EQ(Read(2 * kBlock + 5, kBlock), plain_.substr(2 * kBlock + 5, kBlock));
+}
+
+TEST_P(SlotReaderTest, ABlockThatCannotBeReadFailsEveryRequest) {
   AllocateSlots(pak_, kBlock);
   pak_.limit = 4 * kBlock;
   // A directory opens but cannot be read.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,15 @@ inline std::string ReadWhole(std::string_view path, std::uint32_t piece = 262144
   }
   PakFileClose(handle);
   return out;
+}
+
+// Compares file contents without printing them all: on a mismatch it tells
+// the sizes and where the bytes first differ.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
+  if (got == want) return ::testing::AssertionSuccess();
+  const auto differ = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+  return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
+                                       << " were expected, first different at " << (differ.first - got.begin());
 }
 
 // Bytes that differ from file to file and from block to block.

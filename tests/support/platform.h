@@ -42,6 +42,12 @@ std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib);
 // sharing, which the builder's opens do not grant).
 bool OpenFilesCanBeChanged();
 
+// Writes the file's data to disk and drops its pages from memory, so that
+// the next read of it has to wait for the disk. True only when none of its
+// pages is left in memory afterwards; false where the system cannot do it
+// (a tmpfs keeps its pages, Windows offers no such call).
+bool EvictFromPageCache(const std::string& path);
+
 // True when the process runs under Wine rather than on Windows itself: some
 // file system work that is cheap on both real systems is very slow there.
 bool RunningUnderWine();

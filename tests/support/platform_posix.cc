@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "support/platform.h"
 
@@ -50,6 +52,26 @@ std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib) {
   const std::string options = "size=" + std::to_string(kib) + "k";
   if (::geteuid() != 0 || ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) != 0) return nullptr;
   return std::make_shared<OnRelease>([path] { ::umount(path.c_str()); });
+}
+
+bool EvictFromPageCache(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool evicted = ::fstat(fd, &st) == 0 && st.st_size > 0 && ::fdatasync(fd) == 0 &&
+                 ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  if (evicted) {
+    // Ask which pages are still in memory.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    evicted = map != MAP_FAILED && ::mincore(map, size, resident.data()) == 0;
+    for (const unsigned char r : resident) evicted = evicted && (r & 1) == 0;
+    if (map != MAP_FAILED) ::munmap(map, size);
+  }
+  ::close(fd);
+  return evicted;
 }
 
 bool OpenFilesCanBeChanged() { return true; }

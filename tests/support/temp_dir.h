@@ -15,8 +15,8 @@ namespace kestrum::testing {
 
 class TempDir {
  public:
-  TempDir() {
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
+  // In the system's directory for temporary files, or in `base`.
+  explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path()) {
     std::random_device random;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
       char name[32];
