@@ -18,7 +18,6 @@
 
 #define FUSE_USE_VERSION 34
 #include <fuse_lowlevel.h>
-
 #include <kestrum/pak_reader.h>
 
 #include "mount_arguments.h"
@@ -44,7 +43,9 @@ void PrintUsage() {
       stdout);
 }
 
-bool Later(const timespec& a, const timespec& b) { return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec; }
+bool Later(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
 
 // Running in the background: the process forks before it opens anything.
 // The parent waits for the child's word that the mount is up (a 0 byte) and
@@ -163,7 +164,8 @@ int Serve(const MountArguments& args, int ready) {
 
 int Run(int argc, char** argv) {
   MountArguments args;
-  const std::string error = ParseMountArguments(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), args);
+  const std::string error =
+      ParseMountArguments(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), args);
   if (!error.empty()) {
     std::printf("kestrum-mount: %s\nTry 'kestrum-mount --help'.\n", error.c_str());
     return 1;

@@ -3,13 +3,12 @@
 #define FUSE_USE_VERSION 34
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
+#include <kestrum/pak_reader.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cerrno>
-
-#include <kestrum/pak_reader.h>
 
 namespace kestrum {
 namespace {
@@ -19,7 +18,7 @@ namespace {
 constexpr double kCacheSeconds = 86400.0;
 // What stat() reports as the best transfer size: programs that read a file
 // whole (cat, cp) then ask for large pieces.
-constexpr blksize_t kPreferredTransfer = 128 * 1024;
+constexpr blksize_t kPreferredTransfer = blksize_t{128} * 1024;
 
 const MountFileSystem& Fs(fuse_req_t req) { return *static_cast<const MountFileSystem*>(fuse_req_userdata(req)); }
 
@@ -62,12 +61,53 @@ fuse_entry_param EntryOf(const MountFileSystem& fs, std::uint32_t index) {
   return entry;
 }
 
-void Init(void* /*userdata*/, fuse_conn_info* conn) {
+void Init(void* userdata, fuse_conn_info* conn) {
+  auto& fs = *static_cast<MountFileSystem*>(userdata);
   // Every directory listing brings the entries' attributes along, so that
   // walking a tree (find, tar, ls -l) asks for no lookups afterwards.
   if ((conn->capable & FUSE_CAP_READDIRPLUS) != 0) {
     conn->want |= FUSE_CAP_READDIRPLUS;
     conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+  }
+  // Opening and closing need no word from here: there is no state per open
+  // file, and the "ro" mount refuses opens for writing before they come
+  // here. Where the kernel can do without, the first open is answered with
+  // ENOSYS, and the kernel then skips the open and release requests of every
+  // file (directory) from there on, keeping its cache across opens.
+  fs.kernel_opens_files = (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0;
+  fs.kernel_opens_directories = (conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
+}
+
+void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  const MountFileSystem& fs = Fs(req);
+  const MountNode* node = NodeOf(fs, ino);
+  if (node == nullptr) {
+    fuse_reply_err(req, ENOENT);
+  } else if (node->directory) {
+    fuse_reply_err(req, EISDIR);
+  } else if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) {
+    fuse_reply_err(req, EROFS);
+  } else if (fs.kernel_opens_files) {
+    fuse_reply_err(req, ENOSYS);
+  } else {
+    // The bytes never change: what the kernel has cached stays valid.
+    fi->keep_cache = 1;
+    fi->noflush = 1;
+    fuse_reply_open(req, fi);
+  }
+}
+
+void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  const MountFileSystem& fs = Fs(req);
+  const MountNode* node = NodeOf(fs, ino);
+  if (node == nullptr || !node->directory) {
+    fuse_reply_err(req, node == nullptr ? ENOENT : ENOTDIR);
+  } else if (fs.kernel_opens_directories) {
+    fuse_reply_err(req, ENOSYS);
+  } else {
+    fi->cache_readdir = 1;
+    fi->keep_cache = 1;
+    fuse_reply_open(req, fi);
   }
 }
 
@@ -100,22 +140,6 @@ void GetAttributes(fuse_req_t req, fuse_ino_t ino, fuse_file_info* /*fi*/) {
   fuse_reply_attr(req, &st, kCacheSeconds);
 }
 
-void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-  const MountNode* node = NodeOf(Fs(req), ino);
-  if (node == nullptr) {
-    fuse_reply_err(req, ENOENT);
-  } else if (node->directory) {
-    fuse_reply_err(req, EISDIR);
-  } else if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) {
-    fuse_reply_err(req, EROFS);
-  } else {
-    // The bytes never change: what the kernel has cached stays valid.
-    fi->keep_cache = 1;
-    fi->noflush = 1;
-    fuse_reply_open(req, fi);
-  }
-}
-
 void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* /*fi*/) {
   const MountFileSystem& fs = Fs(req);
   const MountNode* node = NodeOf(fs, ino);
@@ -135,24 +159,12 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_i
   thread_local std::vector<std::uint8_t> buffer;
   const std::uint32_t count = static_cast<std::uint32_t>(std::min<size_t>(size, 0x7FFFFFFF));
   if (buffer.size() < count) buffer.resize(count);
-  const PakReadResult result =
-      PakFileReadAt(&handle, static_cast<std::uint64_t>(offset), buffer.data(), count);
+  const PakReadResult result = PakFileReadAt(&handle, static_cast<std::uint64_t>(offset), buffer.data(), count);
   if (result.error != PakError::kNone) {
     fuse_reply_err(req, EIO);
     return;
   }
   fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.data()), result.bytes);
-}
-
-void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-  const MountNode* node = NodeOf(Fs(req), ino);
-  if (node == nullptr || !node->directory) {
-    fuse_reply_err(req, node == nullptr ? ENOENT : ENOTDIR);
-    return;
-  }
-  fi->cache_readdir = 1;
-  fi->keep_cache = 1;
-  fuse_reply_open(req, fi);
 }
 
 // Entries "." and ".." and then the children in name order; entry k comes
@@ -214,8 +226,8 @@ fuse_lowlevel_ops MakeOperations() {
   ops.lookup = Lookup;
   ops.getattr = GetAttributes;
   ops.open = Open;
-  ops.read = Read;
   ops.opendir = OpenDirectory;
+  ops.read = Read;
   ops.readdir = [](fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info*) {
     ReadDirectory(req, ino, size, off, false);
   };
@@ -244,7 +256,7 @@ fuse_lowlevel_ops MakeOperations() {
 
 }  // namespace
 
-fuse_session* NewMountSession(const MountFileSystem& fs, const std::vector<std::string>& fuse_options) {
+fuse_session* NewMountSession(MountFileSystem& fs, const std::vector<std::string>& fuse_options) {
   std::vector<std::string> args{"kestrum-mount"};
   for (const std::string& option : fuse_options) {
     args.emplace_back("-o");
@@ -254,11 +266,11 @@ fuse_session* NewMountSession(const MountFileSystem& fs, const std::vector<std::
   args.emplace_back("-o");
   args.emplace_back("ro,default_permissions,fsname=kestrum,subtype=kestrum");
   std::vector<char*> argv;
+  argv.reserve(args.size());
   for (std::string& arg : args) argv.push_back(arg.data());
   fuse_args parsed = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
   static const fuse_lowlevel_ops kOperations = MakeOperations();
-  fuse_session* session =
-      fuse_session_new(&parsed, &kOperations, sizeof kOperations, const_cast<MountFileSystem*>(&fs));
+  fuse_session* session = fuse_session_new(&parsed, &kOperations, sizeof kOperations, &fs);
   fuse_opt_free_args(&parsed);
   return session;
 }

@@ -4,6 +4,7 @@
 // the kernel is told so too (the "ro" mount option).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -18,21 +19,25 @@ namespace kestrum {
 
 struct MountSource {
   OpenedPak pak;
-  timespec mtime{};  // the pakfile's modification time
+  timespec mtime{};         // the pakfile's modification time
   std::uint64_t bytes = 0;  // its size on disk
 };
 
 struct MountFileSystem {
   MountTree tree;
   std::vector<MountSource> sources;  // in the order given, as the tree's `source` counts them
-  timespec directory_mtime{};  // the newest of the pakfiles
+  timespec directory_mtime{};        // the newest of the pakfiles
   std::uint32_t uid = 0;
   std::uint32_t gid = 0;
+  // Set when the session starts, if the kernel can open files and
+  // directories of this mount without asking (then it is never asked).
+  std::atomic<bool> kernel_opens_files{false};
+  std::atomic<bool> kernel_opens_directories{false};
 };
 
 // A FUSE session over the file system, with the caller's mount options
 // (each an -o value) and Kestrum's own ("ro", ...). Null, after libfuse has
 // printed why, when the options are not accepted. `fs` must outlive it.
-fuse_session* NewMountSession(const MountFileSystem& fs, const std::vector<std::string>& fuse_options);
+fuse_session* NewMountSession(MountFileSystem& fs, const std::vector<std::string>& fuse_options);
 
 }  // namespace kestrum

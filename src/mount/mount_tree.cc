@@ -135,8 +135,9 @@ std::optional<std::uint32_t> FindChild(const MountTree& tree, std::uint32_t dire
   const MountNode& dir = tree.nodes[directory];
   const auto begin = tree.children.begin() + dir.first_child;
   const auto end = begin + dir.child_count;
-  const auto it = std::lower_bound(
-      begin, end, name, [&tree](std::uint32_t child, std::string_view n) { return NodeName(tree, tree.nodes[child]) < n; });
+  const auto it = std::lower_bound(begin, end, name, [&tree](std::uint32_t child, std::string_view n) {
+    return NodeName(tree, tree.nodes[child]) < n;
+  });
   if (it == end || NodeName(tree, tree.nodes[*it]) != name) return std::nullopt;
   return *it;
 }

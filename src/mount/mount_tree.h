@@ -40,7 +40,7 @@ struct PakContents {
 };
 
 struct MountNode {
-  std::uint32_t parent = 0;  // node index; the root is its own parent
+  std::uint32_t parent = 0;      // node index; the root is its own parent
   std::uint32_t name_begin = 0;  // the name, in MountTree::names
   std::uint32_t name_length = 0;
   bool directory = false;

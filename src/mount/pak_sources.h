@@ -17,7 +17,7 @@ namespace kestrum {
 enum class PakError : std::int32_t;
 
 struct OpenedPak {
-  std::int32_t id = -1;  // pak id
+  std::int32_t id = -1;       // pak id
   std::int32_t position = 0;  // registry position: the n-th pakfile opened is at n - 1
 };
 

@@ -1,13 +1,14 @@
 // The tree kestrum-mount shows: shadowing between pakfiles and inside one,
 // directories inferred from paths, names that cannot be paths here, a file
 // and a directory of one name, and the command line.
+#include "mount/mount_tree.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "mount/mount_arguments.h"
-#include "mount/mount_tree.h"
 
 namespace kestrum {
 namespace {
@@ -50,10 +51,11 @@ std::vector<std::string> Paths(const MountTree& tree) {
 }
 
 TEST(MountTree, LaterPakfilesAndLaterCopiesShadowAndDirectoriesComeFromPaths) {
-  const std::vector<PakContents> paks{
-      Pak("base.pak", {{"maps\\level1\\layout.map", 100, 4}, {"readme", 5, 0}, {"maps\\x.txt", 1, 2},
-                       {"readme", 6, 1}}),  // a path stored twice: the later copy
-      Pak("patch.pak", {{"maps\\x.txt", 9, 0}, {"sounds\\new.wav", 0, 1}})};
+  const std::vector<PakContents> paks{Pak("base.pak", {{"maps\\level1\\layout.map", 100, 4},
+                                                       {"readme", 5, 0},
+                                                       {"maps\\x.txt", 1, 2},
+                                                       {"readme", 6, 1}}),  // a path stored twice: the later copy
+                                      Pak("patch.pak", {{"maps\\x.txt", 9, 0}, {"sounds\\new.wav", 0, 1}})};
   const MountTree tree = BuildMountTree(paks);
   EXPECT_TRUE(tree.warnings.empty());
   EXPECT_EQ(Paths(tree), (std::vector<std::string>{"maps\\", "maps\\level1\\", "maps\\level1\\layout.map",
@@ -80,33 +82,42 @@ TEST(MountTree, ChildrenAreSortedAsUnsignedBytesAndFoundByBisection) {
   const std::vector<std::string> names{"\xe9t\xe9", "z", "a b", "a", "ab", "a\x01", "m"};
   for (std::uint32_t i = 0; i < names.size(); ++i) files.push_back({"d\\" + names[i], i, i});
   const MountTree tree = BuildMountTree(std::vector{Pak("p", files)});
-  EXPECT_EQ(Paths(tree), (std::vector<std::string>{"d\\", "d\\a", "d\\a\x01", "d\\a b", "d\\ab", "d\\m", "d\\z",
-                                                   "d\\\xe9t\xe9"}));
+  EXPECT_EQ(Paths(tree),
+            (std::vector<std::string>{"d\\", "d\\a", "d\\a\x01", "d\\a b", "d\\ab", "d\\m", "d\\z", "d\\\xe9t\xe9"}));
   for (std::uint32_t i = 0; i < names.size(); ++i) {
     const std::int64_t node = Find(tree, "d\\" + names[i]);
     ASSERT_GE(node, 0) << i;
     EXPECT_EQ(tree.nodes[static_cast<std::size_t>(node)].record, i);
   }
-  for (const char* missing : {"", "0", "a\x02", "aa", "zz", "\xff"}) EXPECT_EQ(FindChild(tree, 1, missing), std::nullopt);
+  for (const char* missing : {"", "0", "a\x02", "aa", "zz", "\xff"})
+    EXPECT_EQ(FindChild(tree, 1, missing), std::nullopt);
 }
 
 TEST(MountTree, NamesThatCannotBePathsAreLeftOutWithOneWarningEach) {
   const std::string longest(255, 'n');
-  const MountTree tree = BuildMountTree(std::vector{Pak(
-      "odd\x1b.pak", {{"a\\..\\escape", 1, 0}, {"..", 1, 1}, {"\\lead", 1, 2}, {"trail\\", 1, 3}, {"a\\\\b", 1, 4},
-                      {".\\x", 1, 5}, {"a\\b/c", 1, 6}, {longest + "n", 1, 7}, {"", 1, 8}, {"ok\x07", 1, 9},
-                      {"a\\" + longest, 1, 10}, {"a\\...", 1, 11}})});
+  const MountTree tree = BuildMountTree(std::vector{Pak("odd\x1b.pak", {{"a\\..\\escape", 1, 0},
+                                                                        {"..", 1, 1},
+                                                                        {"\\lead", 1, 2},
+                                                                        {"trail\\", 1, 3},
+                                                                        {"a\\\\b", 1, 4},
+                                                                        {".\\x", 1, 5},
+                                                                        {"a\\b/c", 1, 6},
+                                                                        {longest + "n", 1, 7},
+                                                                        {"", 1, 8},
+                                                                        {"ok\x07", 1, 9},
+                                                                        {"a\\" + longest, 1, 10},
+                                                                        {"a\\...", 1, 11}})});
   EXPECT_EQ(Paths(tree), (std::vector<std::string>{"a\\", "a\\...", "a\\" + longest, "ok\x07"}));
-  EXPECT_EQ(tree.warnings, (std::vector<std::string>{
-                               "WARNING odd?.pak: 'a\\..\\escape' has a '..' component, left out",
-                               "WARNING odd?.pak: '..' has a '..' component, left out",
-                               "WARNING odd?.pak: '\\lead' has an empty component, left out",
-                               "WARNING odd?.pak: 'trail\\' has an empty component, left out",
-                               "WARNING odd?.pak: 'a\\\\b' has an empty component, left out",
-                               "WARNING odd?.pak: '.\\x' has a '.' component, left out",
-                               "WARNING odd?.pak: 'a\\b/c' has a '/' in a name, left out",
-                               "WARNING odd?.pak: '" + longest + "n' has a name longer than 255 bytes, left out",
-                               "WARNING odd?.pak: '' has an empty component, left out"}));
+  EXPECT_EQ(tree.warnings,
+            (std::vector<std::string>{"WARNING odd?.pak: 'a\\..\\escape' has a '..' component, left out",
+                                      "WARNING odd?.pak: '..' has a '..' component, left out",
+                                      "WARNING odd?.pak: '\\lead' has an empty component, left out",
+                                      "WARNING odd?.pak: 'trail\\' has an empty component, left out",
+                                      "WARNING odd?.pak: 'a\\\\b' has an empty component, left out",
+                                      "WARNING odd?.pak: '.\\x' has a '.' component, left out",
+                                      "WARNING odd?.pak: 'a\\b/c' has a '/' in a name, left out",
+                                      "WARNING odd?.pak: '" + longest + "n' has a name longer than 255 bytes, left out",
+                                      "WARNING odd?.pak: '' has an empty component, left out"}));
   // A left-out copy does not shadow an earlier good one.
   const MountTree shadow =
       BuildMountTree(std::vector{Pak("base", {{"x", 1, 0}}), Pak("patch", {{"x", 2, 0}, {"a\\..\\x", 3, 1}})});
@@ -124,8 +135,8 @@ TEST(MountTree, ADirectoryWinsOverAFileOfTheSameNameWhereverEitherComesFrom) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const MountTree tree = BuildMountTree(cases[i]);
     EXPECT_EQ(Paths(tree), (std::vector<std::string>{"maps\\", "maps\\new.map"})) << i;
-    EXPECT_EQ(tree.warnings,
-              std::vector<std::string>{"WARNING " + hidden_in[i] + ": file 'maps' left out, a directory of that name wins"})
+    EXPECT_EQ(tree.warnings, std::vector<std::string>{"WARNING " + hidden_in[i] +
+                                                      ": file 'maps' left out, a directory of that name wins"})
         << i;
   }
   const MountTree empty = BuildMountTree({});

@@ -2,10 +2,11 @@
 // it, so that a read through that record gives the entry's own bytes (also
 // for each copy of a path stored twice), and the lines printed for a
 // pakfile that cannot be opened.
+#include "mount/pak_sources.h"
+
 #include <gtest/gtest.h>
 
 #include "format/pak_path.h"
-#include "mount/pak_sources.h"
 #include "reader/reader_fixture.h"
 
 namespace kestrum {
