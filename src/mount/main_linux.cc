@@ -104,25 +104,27 @@ void Detach(int ready) {
   close(ready);
 }
 
-// Opens the pakfiles in the order given and builds the tree. False, after
-// printing why, when a pakfile cannot be used.
+// Opens the pakfiles in the order given (each twice, see MountSource) and
+// builds the tree. False, after printing why, when a pakfile cannot be used.
 bool LoadPakfiles(const std::vector<std::string>& paths, MountFileSystem& fs) {
   std::vector<PakContents> contents(paths.size());
-  for (std::size_t i = 0; i < paths.size(); ++i) {
+  std::int32_t opened = 0;
+  const auto open = [&opened](const std::string& path, std::uint32_t block_kib, OpenedPak& pak) {
     std::string message;
-    OpenedPak pak = OpenPakForMount(paths[i], message);
-    if (pak.id < 0) {
-      std::fputs(message.c_str(), stdout);
-      return false;
-    }
-    pak.position = static_cast<std::int32_t>(i);
+    pak = OpenPakForMount(path, block_kib, message);
+    std::fputs(message.c_str(), stdout);
+    pak.position = opened++;
+    return pak.id >= 0;
+  };
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    MountSource source;
+    if (!open(paths[i], kLargeBlockKib, source.pak)) return false;
     contents[i].name = paths[i];
-    if (const PakError error = ListPakForMount(pak.id, contents[i]); error != PakError::kNone) {
+    if (const PakError error = ListPakForMount(source.pak.id, contents[i]); error != PakError::kNone) {
       std::printf("Bad Pakfile '%s'\n  %s\n", paths[i].c_str(), PakErrorMessage(error));
       return false;
     }
-    MountSource source;
-    source.pak = pak;
+    if (!open(paths[i], kSmallBlockKib, source.small_files)) return false;
     struct stat st {};
     if (stat(paths[i].c_str(), &st) == 0) {
       source.mtime = st.st_mtim;

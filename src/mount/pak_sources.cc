@@ -7,9 +7,8 @@
 
 namespace kestrum {
 
-OpenedPak OpenPakForMount(const std::string& path, std::string& message) {
-  constexpr std::uint32_t kBlockKib = 64;
-  const PakOpenResult result = PakOpenWithReason(path, kBlockKib, {}, kNoStamp, false);
+OpenedPak OpenPakForMount(const std::string& path, std::uint32_t block_kib, std::string& message) {
+  const PakOpenResult result = PakOpenWithReason(path, block_kib, {}, kNoStamp, false);
   if (result.id < 0) {
     // The tool's line, then the reason, indented.
     message = "Bad Pakfile '" + path + "'\n  " + PakErrorMessage(result.error);

@@ -21,10 +21,11 @@ struct OpenedPak {
   std::int32_t position = 0;  // registry position: the n-th pakfile opened is at n - 1
 };
 
-// Opens the pakfile (64 KiB blocks, no cache copy). On failure id is -1 and
+// Opens the pakfile with read buffers of block_kib KiB, without a cache
+// copy. On failure id is -1 and
 // `message` holds the lines to print: "Bad Pakfile '<path>'", then the
 // reason, indented (naming the locale of a pakfile built under another one).
-OpenedPak OpenPakForMount(const std::string& path, std::string& message);
+OpenedPak OpenPakForMount(const std::string& path, std::uint32_t block_kib, std::string& message);
 
 // The entries of an open pakfile in data order, each with its record index.
 // kNotAPakfile when the entries cannot be matched with the directory's

@@ -25,7 +25,7 @@ TEST_F(PakSourcesTest, EveryEntryReadsBackThroughItsOwnRecord) {
                                     {"maps/level2.map", Content(5000, 2)},
                                     {"README", "the second copy, longer"}};
   std::string message;
-  const OpenedPak pak = OpenPakForMount(WritePak("a.pak", files), message);
+  const OpenedPak pak = OpenPakForMount(WritePak("a.pak", files), 64, message);
   ASSERT_GE(pak.id, 0) << message;
   PakContents contents;
   ASSERT_EQ(ListPakForMount(pak.id, contents), PakError::kNone);
@@ -49,11 +49,11 @@ TEST_F(PakSourcesTest, EveryEntryReadsBackThroughItsOwnRecord) {
 
 TEST_F(PakSourcesTest, APakfileThatCannotBeOpenedGivesTheToolsLineAndTheReason) {
   std::string message;
-  EXPECT_EQ(OpenPakForMount(dir_ / "missing.pak", message).id, -1);
+  EXPECT_EQ(OpenPakForMount(dir_ / "missing.pak", 64, message).id, -1);
   EXPECT_EQ(message, "Bad Pakfile '" + (dir_ / "missing.pak") + "'\n  not found\n");
 
   const std::string french = WritePak("fr.pak", {{"a", "b"}}, LocaleKeyFromText("fr"));
-  EXPECT_EQ(OpenPakForMount(french, message).id, -1);
+  EXPECT_EQ(OpenPakForMount(french, 4, message).id, -1);
   EXPECT_EQ(message, "Bad Pakfile '" + french + "'\n  the pakfile was built under another locale code ('fr')\n");
 }
 
