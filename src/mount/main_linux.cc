@@ -109,7 +109,7 @@ void Detach(int ready) {
 bool LoadPakfiles(const std::vector<std::string>& paths, MountFileSystem& fs) {
   std::vector<PakContents> contents(paths.size());
   std::int32_t opened = 0;
-  const auto open = [&opened](const std::string& path, std::uint32_t block_kib, OpenedPak& pak) {
+  const auto open_pak = [&opened](const std::string& path, std::uint32_t block_kib, OpenedPak& pak) {
     std::string message;
     pak = OpenPakForMount(path, block_kib, message);
     std::fputs(message.c_str(), stdout);
@@ -118,13 +118,13 @@ bool LoadPakfiles(const std::vector<std::string>& paths, MountFileSystem& fs) {
   };
   for (std::size_t i = 0; i < paths.size(); ++i) {
     MountSource source;
-    if (!open(paths[i], kLargeBlockKib, source.pak)) return false;
+    if (!open_pak(paths[i], kLargeBlockKib, source.pak)) return false;
     contents[i].name = paths[i];
     if (const PakError error = ListPakForMount(source.pak.id, contents[i]); error != PakError::kNone) {
       std::printf("Bad Pakfile '%s'\n  %s\n", paths[i].c_str(), PakErrorMessage(error));
       return false;
     }
-    if (!open(paths[i], kSmallBlockKib, source.small_files)) return false;
+    if (!open_pak(paths[i], kSmallBlockKib, source.small_files)) return false;
     struct stat st {};
     if (stat(paths[i].c_str(), &st) == 0) {
       source.mtime = st.st_mtim;
