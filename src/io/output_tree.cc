@@ -18,6 +18,11 @@ using output_tree::kNoHandle;
 
 namespace {
 
+// The first separator at or after `from`, or npos.
+std::size_t FindSeparator(std::string_view path, std::size_t from, std::string_view separators) {
+  return separators.size() == 1 ? path.find(separators[0], from) : path.find_first_of(separators, from);
+}
+
 struct KeyHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -147,26 +152,34 @@ OutputTree::~OutputTree() = default;
 OutputStatus OutputTree::Place(std::string_view relative, OutputPlace& place) {
   State& s = *state_;
   if (!s.OpenDestination()) return OutputStatus::kNoDestination;
-  std::size_t cut = relative.size();
-  while (cut > 0 && !output_tree::IsSeparator(relative[cut - 1])) --cut;
+  const std::string_view separators = output_tree::Separators();
+  const std::size_t last = separators.size() == 1 ? relative.rfind(separators[0]) : relative.find_last_of(separators);
+  const std::size_t cut = last == std::string_view::npos ? 0 : last + 1;
   const std::string_view name = relative.substr(cut);
-
-  // The directory's key: its components without empty or "." ones.
-  s.key.clear();
-  std::size_t start = 0;
-  while (start < cut) {
-    std::size_t end = start;
-    while (end < cut && !output_tree::IsSeparator(relative[end])) ++end;
-    const std::string_view component = relative.substr(start, end - start);
-    start = end + 1;
-    if (component.empty() || component == ".") continue;
-    if (component == "..") return OutputStatus::kCannotCreate;
-    if (!s.key.empty()) s.key.push_back(output_tree::JoinSeparator());
-    s.key.append(component);
-  }
   std::uint32_t slot = 0;
-  const OutputStatus status = s.Find(slot);
-  if (status != OutputStatus::kOk) return status;
+  // Mostly the directory is open already under its path as it stands: a
+  // key has no empty, "." or ".." component and only the joining separator,
+  // so a path equal to one names that very directory.
+  const auto known = cut > 1 ? s.index.find(relative.substr(0, cut - 1)) : s.index.end();
+  if (known != s.index.end()) {
+    slot = known->second;
+    s.levels[slot].used = ++s.clock;
+  } else {
+    // The directory's key: its components without empty or "." ones.
+    s.key.clear();
+    std::size_t start = 0;
+    while (start < cut) {
+      const std::size_t end = FindSeparator(relative, start, separators);  // at most cut - 1
+      const std::string_view component = relative.substr(start, end - start);
+      start = end + 1;
+      if (component.empty() || component == ".") continue;
+      if (component == "..") return OutputStatus::kCannotCreate;
+      if (!s.key.empty()) s.key.push_back(output_tree::JoinSeparator());
+      s.key.append(component);
+    }
+    const OutputStatus status = s.Find(slot);
+    if (status != OutputStatus::kOk) return status;
+  }
   if (name.empty() || name == "." || name == "..") return OutputStatus::kCannotCreate;
   place = {s.levels[slot].handle, slot, name};
   return OutputStatus::kOk;

@@ -50,7 +50,7 @@ bool MakeLevel(Handle parent, const std::string& name, bool& made) {
 
 }  // namespace
 
-bool IsSeparator(char c) { return c == '/'; }
+std::string_view Separators() { return "/"; }
 char JoinSeparator() { return '/'; }
 
 OutputStatus OpenRoot(const std::string& destination, RootPtr& root, Handle& handle, bool& fresh) {

@@ -24,10 +24,11 @@ struct RootDeleter {
 };
 using RootPtr = std::unique_ptr<Root, RootDeleter>;
 
-// Separators of relative paths: '/' on POSIX; '\' and '/' on Windows. Keys
-// of directories below the destination are their components joined by
-// kJoin, with no empty or "." component.
-bool IsSeparator(char c);
+// The characters that separate the components of relative paths: '/' on
+// POSIX; '\' and '/' on Windows. Keys of directories below the destination
+// are their components joined by JoinSeparator(), with no empty or "."
+// component.
+std::string_view Separators();
 char JoinSeparator();
 
 // Opens the destination (following links: the destination as given may be

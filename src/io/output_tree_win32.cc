@@ -82,7 +82,7 @@ OutputStatus Check(HANDLE handle, bool allow_link, Handle& out) {
 
 }  // namespace
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+std::string_view Separators() { return "\\/"; }
 char JoinSeparator() { return '\\'; }
 
 OutputStatus OpenRoot(const std::string& destination, RootPtr& root, Handle& handle, bool& fresh) {
