@@ -101,7 +101,7 @@ std::vector<testing::TestFile> RandomFiles(std::mt19937& random) {
     }
     // Now and then a file larger than the batches, so that a pakfile
     // replaced by its own entry is still being read.
-    files[i].data.resize(below(60) == 0 ? 3000000 : below(2000));
+    files[i].data.resize(below(100) == 0 ? 3000000 : below(2000));
     for (std::size_t b = 0; b < files[i].data.size(); ++b) files[i].data[b] = static_cast<char>(i * 31 + b / 7);
   }
   std::erase_if(files, [](const testing::TestFile& f) { return f.path.empty(); });
@@ -116,7 +116,7 @@ TEST(RandomExtraction, NothingOutsideChangesAndEveryEntryWithoutAnErrorIsWhole) 
   testing::WriteFile(root + "/outside/dir/inner", "inner");
   const std::string outside = Snapshot(root + "/outside");
   std::mt19937 random(20261209);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 200; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const std::vector<testing::TestFile> files = RandomFiles(random);
     if (files.empty()) continue;
