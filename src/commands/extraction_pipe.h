@@ -39,7 +39,7 @@ struct ExtractStep {
 };
 
 struct ExtractBatch {
-  std::string text;                // printed lines
+  std::string text;   // printed lines
   std::string paths;  // output paths
   // Fixed capacity, data_used of it filled. Left uninitialised: only what
   // a run fills is ever touched.
