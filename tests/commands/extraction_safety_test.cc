@@ -106,6 +106,13 @@ TEST(HostileDestination, WhatStandsAtAnEntrysPathIsReplacedAndLinksAreNotFollowe
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, expected);
 
+  // The destination itself may be a link.
+  if (Symlink("outside/dir", dir / "dest_link", true)) {
+    EXPECT_EQ(RunTool(dir.path(), {"--", "-x", "hostile.pak", "dest_link"}).exit_code, 0);
+    EXPECT_EQ(ReadFileBytes(outside + "/dir/sub/plain.txt"), "new sub\\plain.txt");
+    fs::remove_all(outside + "/dir");
+    fs::create_directories(outside + "/dir");
+  }
   EXPECT_EQ(ReadFileBytes(outside + "/victim.txt"), "victim");
   EXPECT_EQ(ReadFileBytes(outside + "/hard.txt"), "hard");
   EXPECT_TRUE(fs::is_empty(outside + "/dir"));
