@@ -118,4 +118,8 @@ ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   return run;
 }
 
+std::optional<std::uint64_t> PeakMemoryKib(const std::string&, const std::vector<std::string>&, int&) {
+  return std::nullopt;
+}
+
 }  // namespace kestrum::testing
