@@ -316,6 +316,9 @@ int CheckEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
 // Lays out and encodes the header, printing up to the total line; the exit code.
 int LayOutPlan(EntryTable& table, PackPlan& plan, std::FILE* out) {
   HeaderLayout& layout = plan.layout;
+  // Room for the name pool of a large list up front.
+  constexpr std::size_t kNamePoolReserve = std::size_t{1} << 20;
+  layout.pool.reserve(kNamePoolReserve);
   if (!LayOutHeader(table, plan.accepted, layout, out)) {
     std::fprintf(out, "Fatal error, impossible state!\n");
     return 1;
