@@ -15,4 +15,7 @@ struct ToolRun {
 
 ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args);
 
+// The built tool's path, for tests that start it their own way.
+std::string ToolPath();
+
 }  // namespace kestrum::testing
