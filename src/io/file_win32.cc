@@ -206,7 +206,10 @@ File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
     std::snprintf(name, sizeof name, ".kestrum-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                   counter++);
     temp_path = dir + name;
-    File file = CreateExclusive(temp_path, AccessHint::kSequential);
+    // Shared for deletion, so that the cleanup on Ctrl-C can remove the
+    // file while it is being written (cleanup_on_signal_win32.cc).
+    File file = Adopt(CreateFileA(temp_path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | HintFlags(AccessHint::kSequential), nullptr));
     if (file) return file;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;

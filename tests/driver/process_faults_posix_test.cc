@@ -1,5 +1,5 @@
-// The tool under faults of its process, on POSIX: a limit on its memory, and
-// standard output that cannot be written.
+// The tool under faults of its process, on POSIX: signals that end a build,
+// a limit on its memory, and standard output that cannot be written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
+#include "support/pak_decoder.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
 
@@ -110,6 +113,67 @@ bool TemporaryFileIn(const std::string& dir) {
     if (entry.path().filename().string().rfind(".kestrum-", 0) == 0) return true;
   }
   return false;
+}
+
+// A build that stops in the middle of its copy: its standard output is a
+// one-page pipe that nobody reads, and its per-file progress lines fill it
+// long before the last file. Once the temporary file exists the build
+// cannot finish until the pipe is read.
+class InterruptedBuild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string list;
+    for (int i = 0; i < 600; ++i) {
+      WriteFile(dir_ / ("f" + std::to_string(i)), std::string(static_cast<std::size_t>(i % 7), 'x'));
+      list += "f" + std::to_string(i) + "\n";
+    }
+    WriteFile(dir_ / "list.txt", list);
+    WriteFile(dir_ / "out.pak", "earlier pakfile");
+  }
+
+  // Starts the build and returns once it has created its temporary file.
+  pid_t StartStalled(Pipe& out, bool hangup_ignored = false) {
+    ::fcntl(out.fds[1], F_SETPIPE_SZ, 4096);
+    const pid_t pid = Start(dir_.path(), {"--", "-a", "list.txt", "out.pak"},
+                            Child{.stdout_fd = out.fds[1], .hangup_ignored = hangup_ignored});
+    out.CloseWrite();
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!TemporaryFileIn(dir_.path()) && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(TemporaryFileIn(dir_.path())) << "the build never started its copy";
+    return pid;
+  }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(InterruptedBuild, EachSignalRemovesTheTemporaryFileAndEndsTheProcessByItself) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    Pipe out;
+    const pid_t pid = StartStalled(out);
+    if (sig == SIGPIPE) {
+      ::close(out.TakeRead());  // the next write of the build breaks the pipe
+    } else {
+      ::kill(pid, sig);
+      DrainAndClose(out.TakeRead());
+    }
+    EXPECT_EQ(Wait(pid), 128 + sig) << "signal " << sig;
+    EXPECT_FALSE(TemporaryFileIn(dir_.path())) << "signal " << sig;
+    EXPECT_EQ(ReadFileBytes(dir_ / "out.pak"), "earlier pakfile") << "signal " << sig;
+  }
+}
+
+TEST_F(InterruptedBuild, AHangupIgnoredWhenTheBuildStartedStaysIgnored) {
+  Pipe out;
+  const pid_t pid = StartStalled(out, /*hangup_ignored=*/true);
+  ::kill(pid, SIGHUP);
+  const std::string printed = DrainAndClose(out.TakeRead());
+  EXPECT_EQ(Wait(pid), 0) << printed.substr(printed.size() - 100);
+  testing::DecodedPak pak;
+  std::string why;
+  ASSERT_TRUE(testing::DecodePakFile(dir_ / "out.pak", {}, pak, why)) << why;
+  EXPECT_EQ(pak.entries.size(), 600u);
 }
 
 TEST(MemoryLimit, RunningOutOfMemoryGivesAMessageAndExitCode1) {
