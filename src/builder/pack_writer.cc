@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "builder/header_layout.h"
@@ -335,8 +337,11 @@ int LayOutPlan(EntryTable& table, PackPlan& plan, std::FILE* out) {
 
 // Creates the pakfile from the plan and the copy; the exit code.
 int WriteOut(const std::string& pak_path, const PackPlan& plan, DataCopy& copy, std::FILE* out) {
+  // A pakfile path that is a symbolic link keeps the link: the pakfile goes
+  // where the link leads, its temporary file beside it there.
+  const std::optional<std::string> target = FinalLinkTarget(pak_path);
   AtomicOutputFile output;
-  if (!output.Open(pak_path)) {
+  if (!target || !output.Open(*target)) {
     std::fprintf(out, "Can't create the output file '%s'\n", pak_path.c_str());
     return 1;
   }

@@ -218,6 +218,28 @@ File CreateTemporaryBeside(const std::string& target, std::string& temp_path) {
   return File();
 }
 
+std::optional<std::string> FinalLinkTarget(const std::string& path) {
+  // A symbolic link (or another reparse point) to a file: the system follows
+  // the whole chain when the file is opened, and names where it ended. A link
+  // whose target does not exist cannot be opened that way; it is returned as
+  // it stands, and output then replaces the link itself.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return path;
+  }
+  const HANDLE target = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (target == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_CANT_RESOLVE_FILENAME ? std::nullopt : std::optional<std::string>(path);
+  }
+  char name[MAX_PATH * 4];
+  const DWORD length = GetFinalPathNameByHandleA(target, name, sizeof name, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(target);
+  if (length == 0 || length >= sizeof name) return path;
+  return std::string(name, length);
+}
+
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {

@@ -118,6 +118,31 @@ TEST_F(PackCommand, FullDiskIsCaughtBeforeWritingAndKeepsTheEarlierPakfile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mount_point), std::filesystem::directory_iterator()), 1);
 }
 
+// A pakfile path that is a symbolic link: the pakfile is written where the
+// chain of links ends, whether that exists yet or not, and the links stay.
+TEST_F(PackCommand, ASymbolicLinkAsTargetIsFollowedAndKept) {
+  std::filesystem::create_directories(dir_ / "links");
+  std::filesystem::create_directories(dir_ / "real");
+  std::error_code error;
+  std::filesystem::create_symlink("links/hop.pak", dir_ / "game.pak", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  std::filesystem::create_symlink("../real/final.pak", dir_ / "links/hop.pak");
+  for (int round = 0; round < 2; ++round) {  // dangling at first, then replacing the real file
+    const auto run = RunTool(dir_.path(), {"--", "-a", "files.txt", "game.pak"});
+    ASSERT_EQ(run.exit_code, 0) << run.out;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "game.pak"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "links/hop.pak"));
+    EXPECT_EQ(Decode(dir_ / "real/final.pak", {}).entries.size(), 4u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "real"), std::filesystem::directory_iterator()),
+              1);
+  }
+  std::filesystem::create_symlink("loop.pak", dir_ / "loop.pak");
+  const auto loop = RunTool(dir_.path(), {"--", "-a", "files.txt", "loop.pak"});
+  EXPECT_EQ(loop.exit_code, 1);
+  EXPECT_NE(loop.out.find("Can't create the output file 'loop.pak'\n"), std::string::npos) << loop.out;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "loop.pak"));
+}
+
 TEST_F(PackCommand, ListWithoutExtensionGetsPakAppended) {
   WriteFile(dir_ / "mylist", "readme\n");
   ASSERT_EQ(RunTool(dir_.path(), {"--", "-a", "mylist"}).exit_code, 0);
