@@ -11,6 +11,7 @@
 #include "format/locale_key.h"
 #include "format/mask.h"
 #include "format/pak_layout.h"
+#include "format/pak_path.h"
 #include "io/atomic_output.h"
 #include "io/file.h"
 #include "io/host_path.h"
@@ -26,6 +27,14 @@ constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFF;  // 2^31 - 1
 const std::string& OpenPath(const PackEntry& e, std::string& scratch) {
   ListedFilePath(e.source, std::string_view(e.name, e.name_length), scratch);
   return scratch;
+}
+
+// A listed name as printed in a message: control bytes shown as '?' (see
+// DisplayByte). Reuses one string.
+const char* Shown(const PackEntry& e, std::string& scratch) {
+  scratch.assign(e.name, e.name_length);
+  MakeDisplayable(scratch);
+  return scratch.c_str();
 }
 
 // Files kept open for the copy leave this many descriptors for everything else.
@@ -72,6 +81,7 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
     }
   });
   std::uint64_t total = 0;
+  std::string shown;
   for (int i = 0; i < count; ++i) {
     const auto at = static_cast<std::size_t>(i);
     if (i % 128 == 0) {
@@ -83,12 +93,12 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
     if (e.name_length == 0) continue;
     CheckedFile& c = checked[at];
     if (!c.exists) {
-      std::fprintf(out, "WARNING file doesn't exist: %s\n", e.name);
+      std::fprintf(out, "WARNING file doesn't exist: %s\n", Shown(e, shown));
       continue;
     }
     e.size = static_cast<std::uint32_t>(c.length);
     if (c.length > kMaxFileSize) {
-      std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", e.name);
+      std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", Shown(e, shown));
       continue;
     }
     e.dir_string_offset = -1;
@@ -271,7 +281,8 @@ bool DataCopy::Write(const File& output, std::FILE* out) {
       if (starts_here) {
         std::fprintf(out, "Packing file... %d/%d        \r", static_cast<int>(k) + 1, n);
         if (failed_here && outcome.failure == CopyFailure::kChanged) {
-          std::fprintf(out, "Input file changed size: '%s'\n", e.name);
+          std::string shown;
+          std::fprintf(out, "Input file changed size: '%s'\n", Shown(e, shown));
           return false;
         }
       }
