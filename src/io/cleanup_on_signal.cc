@@ -46,14 +46,16 @@ CleanupRegistrationScope::~CleanupRegistrationScope() {
 int RemoveOnSignal(const std::string& path) {
   // Absolute, so that the path still names the file if the current
   // directory changes.
-  std::string absolute = path;
+  std::string full_path;
   try {
     std::error_code error;
-    std::filesystem::path full = std::filesystem::absolute(path, error);
-    if (!error) absolute = full.string();
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    if (!error) full_path = full.string();
   } catch (const std::exception&) {
-    // A name that the system's path type cannot take: kept as given.
+    // No memory for it, or a name that the system's path type cannot take:
+    // the path as given is registered.
   }
+  const std::string& absolute = full_path.empty() ? path : full_path;
   if (absolute.empty() || absolute.size() > kMaxPath) return -1;
   for (int i = 0; i < kSlots; ++i) {
     int expected = kFree;

@@ -45,8 +45,9 @@ void InstallCleanupHandlers();
 // thread, and lets them through again (what they did while held follows).
 void HoldCleanupSignals();
 void ReleaseCleanupSignals();
-// For the handlers: waits for registrations under way on other threads,
-// then removes every registered file with `remove`. Safe in a signal handler.
+// For the handlers, and for a process that must end at once: waits for
+// registrations under way on other threads, then removes every registered
+// file with `remove`. Safe in a signal handler.
 void RemoveRegisteredFiles(void (*remove)(const char* path));
 
 }  // namespace kestrum
