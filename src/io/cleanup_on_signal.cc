@@ -29,6 +29,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs l
 Slot slots[kSlots];
 // Threads inside a CleanupRegistrationScope.
 std::atomic<int> registering{0};
+// A signal that a handler left for the registration under way to act on.
+std::atomic<int> deferred_signal{0};
 
 }  // namespace
 
@@ -40,8 +42,20 @@ CleanupRegistrationScope::CleanupRegistrationScope() {
 
 CleanupRegistrationScope::~CleanupRegistrationScope() {
   registering.fetch_sub(1);
+  // A handler on another thread found this registration under way and left
+  // the signal to it: the process ends now, its files removed. (Either the
+  // handler sees the count drop, or this sees its signal: both are
+  // sequentially consistent.)
+  if (const int sig = deferred_signal.exchange(0); sig != 0) EndByDeferredSignal(sig);
   ReleaseCleanupSignals();
 }
+
+bool DeferWhileRegistering(int sig) {
+  deferred_signal.store(sig);
+  return registering.load() > 0;
+}
+
+bool RegistrationUnderWay() { return registering.load() > 0; }
 
 int RemoveOnSignal(const std::string& path) {
   // Absolute, so that the path still names the file if the current
@@ -81,11 +95,6 @@ void ForgetOnSignal(int ticket) {
 }
 
 void RemoveRegisteredFiles(void (*remove)(const char* path)) {
-  // A registration on another thread takes a few system calls; it is waited
-  // for, but not for ever (a create that hangs must not keep the process
-  // from ending).
-  for (long spins = 0; registering.load() > 0 && spins < 100'000'000; ++spins) {
-  }
   for (Slot& slot : slots) {
     int expected = kReady;
     if (!slot.state.compare_exchange_strong(expected, kRemoving)) continue;

@@ -19,8 +19,8 @@ namespace kestrum {
 
 // Lives while the calling thread creates a temporary file and registers it,
 // so that no signal can fall between the two: signals wait on this thread
-// (POSIX), and a handler running on another thread waits until the scope
-// ends before it looks at the registered files.
+// (POSIX), and a handler running on another thread leaves the signal to this
+// one (POSIX) or waits until the scope ends (Windows).
 class CleanupRegistrationScope {
  public:
   CleanupRegistrationScope();
@@ -45,9 +45,20 @@ void InstallCleanupHandlers();
 // thread, and lets them through again (what they did while held follows).
 void HoldCleanupSignals();
 void ReleaseCleanupSignals();
-// For the handlers, and for a process that must end at once: waits for
-// registrations under way on other threads, then removes every registered
-// file with `remove`. Safe in a signal handler.
+// For the platform files: ends the process by a signal that a handler left
+// to the registration under way (see DeferWhileRegistering), once that
+// registration is complete.
+void EndByDeferredSignal(int sig);
+// For a handler: when a registration is under way on another thread, leaves
+// the signal to it and returns true; the handler then simply returns, and
+// the registering thread ends the process as soon as its file is
+// registered. A handler that waited instead would let the other threads go
+// on meanwhile. Safe in a signal handler.
+bool DeferWhileRegistering(int sig);
+// Whether a registration is under way on some thread.
+bool RegistrationUnderWay();
+// For the handlers, and for a process that must end at once: removes every
+// registered file with `remove`. Safe in a signal handler.
 void RemoveRegisteredFiles(void (*remove)(const char* path));
 
 }  // namespace kestrum

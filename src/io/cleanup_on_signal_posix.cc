@@ -23,16 +23,21 @@ sigset_t CleanupSignalSet() {
 
 void Unlink(const char* path) { (void)::unlink(path); }
 
-extern "C" void OnCleanupSignal(int sig) {
-  const int saved_errno = errno;
+// Removes the registered files and raises the signal again, now with its
+// default action. The signal is held on this thread (by the handler, or by
+// the registration scope) and ends the process as soon as it is let through.
+void EndBySignal(int sig) {
   RemoveRegisteredFiles(&Unlink);
-  // The signal again, now with its default action: it is held while this
-  // handler runs and ends the process as soon as the handler returns.
   struct sigaction default_action = {};
   default_action.sa_handler = SIG_DFL;
   sigemptyset(&default_action.sa_mask);
   ::sigaction(sig, &default_action, nullptr);
   ::raise(sig);
+}
+
+extern "C" void OnCleanupSignal(int sig) {
+  const int saved_errno = errno;
+  if (!DeferWhileRegistering(sig)) EndBySignal(sig);
   errno = saved_errno;
 }
 
@@ -64,5 +69,7 @@ void HoldCleanupSignals() {
 }
 
 void ReleaseCleanupSignals() { ::pthread_sigmask(SIG_SETMASK, &held_from, nullptr); }
+
+void EndByDeferredSignal(int sig) { EndBySignal(sig); }
 
 }  // namespace kestrum

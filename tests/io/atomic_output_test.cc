@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "io/cleanup_on_signal.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -64,30 +63,6 @@ TEST(AtomicOutput, RelativeTargetInTheCurrentDirectory) {
   }
   std::filesystem::current_path(saved);
   EXPECT_TRUE(std::filesystem::exists(dir / "plain.pak"));
-}
-
-// What a signal's handler removes: the temporary files not yet committed or
-// discarded, found by their full path even after the current directory
-// changed.
-TEST(AtomicOutput, ASignalRemovesOnlyTheOpenTemporaryFiles) {
-  TempDir dir;
-  const auto saved = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  AtomicOutputFile open, committed, discarded;
-  ASSERT_TRUE(open.Open("open.pak"));
-  ASSERT_TRUE(committed.Open("committed.pak"));
-  ASSERT_TRUE(committed.Commit());
-  ASSERT_TRUE(discarded.Open("discarded.pak"));
-  discarded.Discard();
-  std::filesystem::current_path(saved);
-  ASSERT_EQ(EntriesIn(dir.path()), 2u);
-
-  static int removed = 0;
-  RemoveRegisteredFiles([](const char* path) { removed += std::filesystem::remove(path) ? 1 : 0; });
-  EXPECT_EQ(removed, 1);
-  open.Discard();  // on Windows a file held open goes only when it is closed
-  EXPECT_EQ(EntriesIn(dir.path()), 1u);
-  EXPECT_TRUE(std::filesystem::exists(dir / "committed.pak"));
 }
 
 }  // namespace
