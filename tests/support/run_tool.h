@@ -24,4 +24,7 @@ ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args);
 std::optional<std::uint64_t> PeakMemoryKib(const std::string& cwd, const std::vector<std::string>& args,
                                            int& exit_code);
 
+// The built tool's path, for tests that start it their own way.
+std::string ToolPath();
+
 }  // namespace kestrum::testing

@@ -51,6 +51,8 @@ int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 
 
 }  // namespace
 
+std::string ToolPath() { return KESTRUM_BINARY; }
+
 ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   int out_pipe[2], err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");

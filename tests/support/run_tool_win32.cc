@@ -68,6 +68,8 @@ struct Pipe {
 
 }  // namespace
 
+std::string ToolPath() { return KESTRUM_BINARY; }
+
 ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   std::string binary = KESTRUM_BINARY;
   std::replace(binary.begin(), binary.end(), '/', '\\');
