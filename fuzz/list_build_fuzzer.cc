@@ -26,10 +26,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace kestrum;
   if (size == 0) return 0;
   const LocaleKey key = (data[0] & 1) ? LocaleKeyFromText("Xq") : LocaleKey{};
-  std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  // The buffers of one run are kept for the next: allocating them afresh
+  // each time costs more than the work on a small list.
+  static std::string text, source;
+  static EntryTable table;
+  static HeaderLayout layout;
+  text.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
   text.push_back('\0');
-  std::string source = text;
-  EntryTable table;
+  source = text;
+  table.clear();
   ParseListBuffer(text, source, table, kMaxEntries + 1);
 
   std::vector<std::uint32_t> accepted;
@@ -49,13 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (accepted.empty() || table.size() > kMaxEntries) return 0;
 
-  HeaderLayout layout;
   Require(LayOutHeader(table, accepted, layout, nullptr));
   if (layout.header_size > kMaxHeaderSize) return 0;
   std::vector<std::uint8_t> image = EncodeHeaderRegion(layout, key);
   image.resize(layout.header.file_size, 0);  // data bytes are not looked at here
 
-  testing::DecodedPak pak;
+  static testing::DecodedPak pak;
   std::string why;
   Require(testing::DecodePak(image, key, pak, why));
   Require(testing::CheckWriterRules(pak).empty());

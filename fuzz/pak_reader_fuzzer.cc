@@ -29,15 +29,27 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t put = ::write(fd, data, size);
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<std::size_t>(put);
+// The pakfile's bytes as a file: one anonymous memory file for every run,
+// rewritten and cut to the image's length each time. Opened by its path, as
+// the tool opens a pakfile.
+class ImageFile {
+ public:
+  ImageFile() : fd_(::memfd_create("pakfile", MFD_CLOEXEC)), path_("/proc/self/fd/" + std::to_string(fd_)) {}
+  bool Hold(const std::uint8_t* data, std::size_t size) {
+    if (fd_ < 0) return false;
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t put = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(done));
+      if (put <= 0) return false;
+      done += static_cast<std::size_t>(put);
+    }
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
   }
-  return true;
-}
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;
+};
 
 // Gives a mutated image the checksum its header region now needs, so that
 // damaged directories and pools get past the check and into the runtime.
@@ -68,24 +80,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace kestrum;
   if (size == 0) return 0;
   const std::uint8_t control = data[0];
-  std::vector<std::uint8_t> bytes(data + 1, data + size);
+  const std::uint8_t* image = data + 1;
+  const std::size_t image_size = size - 1;
 
   static const LocaleKey keys[] = {LocaleKey{}, LocaleKeyFromText("fr"), LocaleKeyFromText("de"),
                                    LocaleKeyFromText("--")};
   CurrentLocaleKey() = keys[control & 3];
-  if (control & 16) FitChecksum(bytes, keys[control & 3]);
-  const std::uint8_t* image = bytes.data();
-  const std::size_t image_size = bytes.size();
+  static std::vector<std::uint8_t> fitted;
+  if (control & 16) {
+    fitted.assign(image, image + image_size);
+    FitChecksum(fitted, keys[control & 3]);
+    image = fitted.data();
+  }
   ForceImmediateBackendForTesting((control & 4) != 0);
   const std::uint32_t block_kib = (control & 8) ? 4 : 64;
 
-  const int fd = ::memfd_create("pakfile", MFD_CLOEXEC);
-  if (fd < 0 || !WriteAll(fd, image, image_size)) {
-    if (fd >= 0) ::close(fd);
-    return 0;
-  }
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  const std::int32_t id = PakOpen(path, block_kib, {}, 0, false);
+  static ImageFile file;
+  if (!file.Hold(image, image_size)) return 0;
+  const std::int32_t id = PakOpen(file.path(), block_kib, {}, 0, false);
   if (id >= 0) {
     PakHeader header;
     std::vector<std::uint8_t> names;
@@ -97,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ListPakfile(header, names, records, true, sink);
     ListPakfile(header, names, records, false, sink);
 
-    std::vector<std::uint8_t> chunk(70000);
+    static std::vector<std::uint8_t> chunk(70000);
     std::string entry_path;
     for (std::uint32_t k = 0; k < records.size(); ++k) {
       if (!BuildEntryPath(k, names, records, entry_path)) continue;
@@ -122,6 +134,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     PakCloseAll();
   }
-  ::close(fd);
   return 0;
 }

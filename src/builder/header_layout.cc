@@ -1,5 +1,7 @@
 #include "builder/header_layout.h"
 
+#include <utility>
+
 #include "builder/name_pool.h"
 #include "builder/orderings.h"
 #include "format/crc32.h"
@@ -16,8 +18,11 @@ bool LayOutHeader(EntryTable& table, std::span<const std::uint32_t> accepted, He
   SortSplitOrder(table, split_order);
   SortHashOrder(table, layout.hash_order);
 
+  // The pool grows in the buffer that the caller left in the layout, so a
+  // caller that builds many headers (or reserves room up front) keeps it.
   NamePoolBuild names;
-  names.pool.reserve(1 << 20);
+  names.pool = std::move(layout.pool);
+  names.pool.clear();
   if (!BuildNamePool(table, layout.hash_order, split_order, names, progress)) return false;
   layout.pool = std::move(names.pool);
   layout.directory = std::move(names.directory);

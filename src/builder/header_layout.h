@@ -25,7 +25,8 @@ struct HeaderLayout {
 };
 
 // Lays out the header for the accepted entries (entry indices in data order,
-// with size and data_offset already set). Prints the name pool's progress to
+// with size and data_offset already set). The pool is built in the buffer
+// that layout.pool holds on entry, keeping its capacity. Prints the name pool's progress to
 // `progress` when not null. False when the name pool finds no representative
 // for some directory (an impossible state).
 bool LayOutHeader(EntryTable& table, std::span<const std::uint32_t> accepted, HeaderLayout& layout,

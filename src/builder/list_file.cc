@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "format/pak_path.h"
@@ -31,8 +32,10 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   if (!file) return false;
   const std::optional<std::uint64_t> length = FileLength(file);
   if (length && *length > kMaxListFileSize) return false;
-  // Regular files are read in one go; pipes and FIFOs until their end.
-  std::size_t capacity = length && *length > 0 ? static_cast<std::size_t>(*length) : 65536;
+  // Regular files are read in one go, into room for one byte more than
+  // their length, so that the short read shows their end (and the NUL that
+  // ends the text fits); pipes and FIFOs until their end.
+  std::size_t capacity = length && *length > 0 ? static_cast<std::size_t>(*length) + 1 : 65536;
   bytes.resize(capacity);
   std::size_t filled = 0;
   for (;;) {
@@ -106,12 +109,24 @@ void ParseListBuffer(std::string& text, std::string& source, EntryTable& table, 
 }
 
 int ReadListFile(const std::string& path, EntryTable& table, std::size_t max_entries) {
-  auto buffers = std::make_unique<ListBuffers>();
-  if (!ReadWholeFile(path, buffers->text)) return 1;
-  buffers->text.push_back('\0');
-  buffers->source = buffers->text;
-  ParseListBuffer(buffers->text, buffers->source, table, max_entries);
-  ListBufferStore().push_back(std::move(buffers));
+  const std::size_t entries_before = table.size();
+  try {
+    auto buffers = std::make_unique<ListBuffers>();
+    if (!ReadWholeFile(path, buffers->text)) return 1;
+    buffers->text.push_back('\0');
+    buffers->source = buffers->text;
+    // Room in the store first: once entries point into the buffers, storing
+    // them must not fail.
+    std::vector<std::unique_ptr<ListBuffers>>& store = ListBufferStore();
+    store.reserve(store.size() + 1);
+    ParseListBuffer(buffers->text, buffers->source, table, max_entries);
+    store.push_back(std::move(buffers));
+  } catch (const std::bad_alloc&) {
+    // A list too large to hold in memory (twice) cannot be read: the table
+    // goes back to what it held, as for a file that cannot be opened.
+    table.resize(entries_before);
+    return 1;
+  }
   return 0;
 }
 

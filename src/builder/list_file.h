@@ -26,7 +26,8 @@ inline constexpr std::size_t kNoEntryLimit = std::numeric_limits<std::size_t>::m
 
 // Reads the list file at `path` (used as given) and appends one entry per line
 // to the table, stopping once the table holds `max_entries`. Returns 0 when the
-// file was read (an empty one included), 1 when it cannot be opened or read.
+// file was read (an empty one included), 1 when it cannot be opened or read,
+// or is too large to be held in memory; the table is then left as it was.
 int ReadListFile(const std::string& path, EntryTable& table, std::size_t max_entries = kNoEntryLimit);
 
 // Parses list bytes that the caller keeps alive: `text` is normalised in

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "builder/header_layout.h"
@@ -9,6 +11,7 @@
 #include "format/locale_key.h"
 #include "format/mask.h"
 #include "format/pak_layout.h"
+#include "format/pak_path.h"
 #include "io/atomic_output.h"
 #include "io/file.h"
 #include "io/host_path.h"
@@ -24,6 +27,14 @@ constexpr std::uint64_t kMaxFileSize = 0x7FFFFFFF;  // 2^31 - 1
 const std::string& OpenPath(const PackEntry& e, std::string& scratch) {
   ListedFilePath(e.source, std::string_view(e.name, e.name_length), scratch);
   return scratch;
+}
+
+// A listed name as printed in a message: control bytes shown as '?' (see
+// DisplayByte). Reuses one string.
+const char* Shown(const PackEntry& e, std::string& scratch) {
+  scratch.assign(e.name, e.name_length);
+  MakeDisplayable(scratch);
+  return scratch.c_str();
 }
 
 // Files kept open for the copy leave this many descriptors for everything else.
@@ -70,6 +81,7 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
     }
   });
   std::uint64_t total = 0;
+  std::string shown;
   for (int i = 0; i < count; ++i) {
     const auto at = static_cast<std::size_t>(i);
     if (i % 128 == 0) {
@@ -81,12 +93,12 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
     if (e.name_length == 0) continue;
     CheckedFile& c = checked[at];
     if (!c.exists) {
-      std::fprintf(out, "WARNING file doesn't exist: %s\n", e.name);
+      std::fprintf(out, "WARNING file doesn't exist: %s\n", Shown(e, shown));
       continue;
     }
     e.size = static_cast<std::uint32_t>(c.length);
     if (c.length > kMaxFileSize) {
-      std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", e.name);
+      std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", Shown(e, shown));
       continue;
     }
     e.dir_string_offset = -1;
@@ -269,7 +281,8 @@ bool DataCopy::Write(const File& output, std::FILE* out) {
       if (starts_here) {
         std::fprintf(out, "Packing file... %d/%d        \r", static_cast<int>(k) + 1, n);
         if (failed_here && outcome.failure == CopyFailure::kChanged) {
-          std::fprintf(out, "Input file changed size: '%s'\n", e.name);
+          std::string shown;
+          std::fprintf(out, "Input file changed size: '%s'\n", Shown(e, shown));
           return false;
         }
       }
@@ -316,6 +329,9 @@ int CheckEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
 // Lays out and encodes the header, printing up to the total line; the exit code.
 int LayOutPlan(EntryTable& table, PackPlan& plan, std::FILE* out) {
   HeaderLayout& layout = plan.layout;
+  // Room for the name pool of a large list up front.
+  constexpr std::size_t kNamePoolReserve = std::size_t{1} << 20;
+  layout.pool.reserve(kNamePoolReserve);
   if (!LayOutHeader(table, plan.accepted, layout, out)) {
     std::fprintf(out, "Fatal error, impossible state!\n");
     return 1;
@@ -332,8 +348,11 @@ int LayOutPlan(EntryTable& table, PackPlan& plan, std::FILE* out) {
 
 // Creates the pakfile from the plan and the copy; the exit code.
 int WriteOut(const std::string& pak_path, const PackPlan& plan, DataCopy& copy, std::FILE* out) {
+  // A pakfile path that is a symbolic link keeps the link: the pakfile goes
+  // where the link leads, its temporary file beside it there.
+  const std::optional<std::string> target = FinalLinkTarget(pak_path);
   AtomicOutputFile output;
-  if (!output.Open(pak_path)) {
+  if (!target || !output.Open(*target)) {
     std::fprintf(out, "Can't create the output file '%s'\n", pak_path.c_str());
     return 1;
   }

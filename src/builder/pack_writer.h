@@ -21,7 +21,8 @@ namespace kestrum {
 // Returns the exit code: 0 when the pakfile was written, 1 after a fatal
 // error, whose message has been printed. The pakfile appears at its path only
 // when complete; after a failure no partial file is left, and a file that
-// was at the path before stays as it was.
+// was at the path before stays as it was. A path that is a symbolic link
+// stays one: the pakfile is written where its chain of links ends.
 int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out);
 
 // The two halves of WritePakfile. Planning checks every listed file, lays

@@ -1,7 +1,7 @@
 #include "builder/parallel_chunks.h"
 
 #include <algorithm>
-#include <system_error>
+#include <exception>
 #include <utility>
 
 namespace kestrum {
@@ -14,8 +14,9 @@ void ParallelChunks::Start(Work work) {
   if (count_ < 2) return;  // nothing to share
   try {
     helper_ = std::thread([this] { HelperLoop(); });
-  } catch (const std::system_error&) {
-    // No second thread to be had: Await runs every chunk on its own.
+  } catch (const std::exception&) {
+    // No second thread to be had (the system refuses one, or there is no
+    // memory for it): Await runs every chunk on its own.
   }
 }
 

@@ -6,9 +6,11 @@
 #include <system_error>
 #include <thread>
 
+#include "commands/batch_filler.h"
 #include "commands/extraction_pipe.h"
 #include "commands/extraction_writer.h"
 #include "commands/listing.h"
+#include "io/output_tree.h"
 #include "reader/entry_path.h"
 #include "reader/pak_reader.h"
 
@@ -20,12 +22,11 @@ namespace {
 // that writes each piece before reading the next.
 constexpr std::uint32_t kChunkSize = 262144;
 // Three batches: one being filled, one being written, one spare, so that
-// neither side waits for the other while both keep pace. Peak memory stays
-// at a few MiB whatever the pakfile holds.
+// neither side waits for the other while both keep pace. Each holds at most
+// this much file data (and at most 1 MiB of text, see BatchFiller), so peak
+// memory stays at a few MiB whatever the pakfile holds.
 constexpr std::size_t kBatches = 3;
 constexpr std::size_t kBatchBytes = std::size_t{4} * kChunkSize;
-// Many empty files would otherwise make one batch endless.
-constexpr std::size_t kMaxStepsPerBatch = 8192;
 
 // Closes an in-pak file handle on every path.
 struct HandleCloser {
@@ -33,78 +34,31 @@ struct HandleCloser {
 };
 using PakFilePtr = std::unique_ptr<PakFileHandle, HandleCloser>;
 
-// The reading side: fills batches and sends them down the pipe.
-class BatchFiller {
- public:
-  explicit BatchFiller(BatchPipe& pipe) : pipe_(pipe), batch_(pipe.TakeEmpty()) {}
-
-  // False once the writing side has stopped; nothing more is wanted then.
-  bool open() const { return batch_ != nullptr; }
-
-  void AddText(std::string_view line) { pending_text_.append(line); }
-
-  // Makes room for `bytes` of file data, passing the batch on when it lacks
-  // them. False when the writing side has stopped.
-  bool Reserve(std::size_t bytes) {
-    if (batch_ == nullptr) return false;
-    if (batch_->free_space().size() >= bytes && batch_->steps.size() < kMaxStepsPerBatch) return true;
-    pipe_.Send(batch_);
-    batch_ = pipe_.TakeEmpty();
-    return batch_ != nullptr;
-  }
-
-  std::uint8_t* data() { return batch_->free_space().data(); }
-
-  // Adds a step with the pending lines, the path, and `bytes` just placed
-  // at data(). Call Reserve first.
-  void AddStep(StepKind kind, std::string_view path, std::uint32_t bytes, bool read_failed = false) {
-    ExtractStep step{.kind = kind, .read_failed = read_failed};
-    step.text_begin = Size(batch_->text);
-    batch_->text.append(pending_text_);
-    step.text_end = Size(batch_->text);
-    pending_text_.clear();
-    step.path_begin = Size(batch_->paths);
-    if (kind != StepKind::kAppend) batch_->paths.append(path);
-    step.path_end = Size(batch_->paths);
-    step.data_begin = batch_->data_used;
-    batch_->data_used += bytes;
-    step.data_end = batch_->data_used;
-    batch_->steps.push_back(step);
-  }
-
-  // Sends what is left, marked as the end.
-  void Finish() {
-    if (batch_ == nullptr) return;
-    batch_->last = true;
-    pipe_.Send(batch_);
-    batch_ = nullptr;
-  }
-
- private:
-  static std::uint32_t Size(const std::string& s) { return static_cast<std::uint32_t>(s.size()); }
-
-  BatchPipe& pipe_;
-  ExtractBatch* batch_;
-  std::string pending_text_;
-};
-
-// Reads one entry into the batches. `fs_path` is where it goes.
-void ReadEntry(const std::string& entry_path, const std::string& fs_path, BatchFiller& filler) {
+// Reads one entry into the batches. `relative` is where it goes below the
+// destination.
+void ReadEntry(const std::string& entry_path, const std::string& relative, BatchFiller& filler) {
   const PakFilePtr handle(PakFileOpen(entry_path));
   if (!handle) {
-    if (filler.Reserve(0)) filler.AddStep(StepKind::kOpenFailed, fs_path, 0);
+    if (filler.Reserve(0, relative.size())) filler.AddStep(StepKind::kOpenFailed, relative, 0);
     return;
   }
-  std::int64_t remaining = PakFileSize(handle.get());
+  const std::int32_t size = PakFileSize(handle.get());
+  if (size < 0) {
+    // A record size of 2 GiB or more: no sound pakfile holds one.
+    filler.AddText("  ERROR: Bad file size, entry skipped!\n");
+    filler.AddNote();
+    return;
+  }
+  std::uint32_t remaining = static_cast<std::uint32_t>(size);
   StepKind kind = StepKind::kCreate;
   do {
-    const auto k = static_cast<std::uint32_t>(std::min<std::int64_t>(std::max<std::int64_t>(remaining, 0), kChunkSize));
-    if (!filler.Reserve(k)) return;
+    const std::uint32_t k = std::min(remaining, kChunkSize);
+    if (!filler.Reserve(k, kind == StepKind::kCreate ? relative.size() : 0)) return;
     if (k > 0 && PakFileRead(handle.get(), filler.data(), k) != static_cast<std::int32_t>(k)) {
-      filler.AddStep(kind, fs_path, 0, /*read_failed=*/true);
+      filler.AddStep(kind, relative, 0, /*read_failed=*/true);
       return;
     }
-    filler.AddStep(kind, fs_path, k);
+    filler.AddStep(kind, relative, k);
     kind = StepKind::kAppend;
     remaining -= k;
   } while (remaining > 0);
@@ -114,12 +68,14 @@ void ReadEntry(const std::string& entry_path, const std::string& fs_path, BatchF
 
 int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
                    std::string_view dest, std::FILE* out) {
-  const std::string destination = NormalizeDestination(dest);
-  std::fprintf(out, "Extracting to: %s\n", destination.c_str());
+  std::fprintf(out, "Extracting to: %s\n", NormalizeDestination(dest).c_str());
   const PathStyle style = HostPathStyle();
+  const std::size_t longest_path = MaxOutputPathLength();
 
   BatchPipe pipe(kBatches, kBatchBytes);
-  ExtractionWriter writer(style, out);
+  // The file system gets the destination as given (on Linux a '\' in it is
+  // a plain byte of a name).
+  ExtractionWriter writer(std::string(dest.empty() ? std::string_view(".") : dest), out);
   int exit_code = 0;
   std::thread writing;
   try {
@@ -135,19 +91,31 @@ int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names,
 
   BatchFiller filler(pipe);
   EntryPathBuilder builder(names, records);
+  StoredPath stored;
   std::string path;
-  std::string fs_path;
+  std::string relative;
   WalkDataOrder(header, records, [&](std::uint32_t k) {
-    if (!filler.open() || !builder.Build(k, path)) return;
-    filler.AddText(path);
+    if (!filler.open() || !builder.Stored(k, stored)) return;
+    if (stored.length() > longest_path) {
+      // No file system takes it: printed straight from the pool, never
+      // built, and its data is not read.
+      filler.AddStoredName(stored.directory);
+      if (stored.has_directory) filler.AddText("\\");
+      filler.AddStoredName(stored.name);
+      filler.AddText("\n  ERROR: Path too long, entry skipped!\n");
+      filler.AddNote();
+      return;
+    }
+    builder.Build(k, path);
+    filler.AddName(path);
     filler.AddText("\n");
     if (IsUnsafeEntryPath(path, style)) {
       filler.AddText("  ERROR: Unsafe path, entry skipped!\n");
-      if (filler.Reserve(0)) filler.AddStep(StepKind::kNote, {}, 0);
+      filler.AddNote();
       return;
     }
-    OutputPath(destination, path, fs_path, style);
-    ReadEntry(path, fs_path, filler);
+    OutputPath({}, path, relative, style);
+    ReadEntry(path, relative, filler);
   });
   filler.Finish();
   if (writing.joinable()) writing.join();

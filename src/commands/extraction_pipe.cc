@@ -13,7 +13,7 @@ std::string_view ExtractBatch::PathOf(const ExtractStep& s) const {
 }
 
 std::span<const std::uint8_t> ExtractBatch::DataOf(const ExtractStep& s) const {
-  return std::span(data).subspan(s.data_begin, s.data_end - s.data_begin);
+  return {data.get() + s.data_begin, s.data_end - s.data_begin};
 }
 
 void ExtractBatch::Clear() {

@@ -39,15 +39,18 @@ struct ExtractStep {
 };
 
 struct ExtractBatch {
-  std::string text;                // printed lines
-  std::string paths;               // output paths
-  std::vector<std::uint8_t> data;  // fixed capacity, data_used of it filled
+  std::string text;   // printed lines
+  std::string paths;  // output paths
+  // Fixed capacity, data_used of it filled. Left uninitialised: only what
+  // a run fills is ever touched.
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t capacity = 0;
   std::uint32_t data_used = 0;
   std::vector<ExtractStep> steps;
   bool last = false;  // the reading side has finished
 
-  explicit ExtractBatch(std::size_t capacity) : data(capacity) {}
-  std::span<std::uint8_t> free_space() { return std::span(data).subspan(data_used); }
+  explicit ExtractBatch(std::size_t bytes) : data(new std::uint8_t[bytes]), capacity(bytes) {}
+  std::span<std::uint8_t> free_space() { return {data.get() + data_used, capacity - data_used}; }
   std::string_view TextOf(const ExtractStep& s) const;
   std::string_view PathOf(const ExtractStep& s) const;
   std::span<const std::uint8_t> DataOf(const ExtractStep& s) const;

@@ -4,37 +4,35 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "commands/extraction_pipe.h"
 #include "io/file.h"
-#include "io/host_path.h"
+#include "io/output_tree.h"
 
 namespace kestrum {
 
-struct DirectorySet;
-
 class ExtractionWriter {
  public:
-  ExtractionWriter(PathStyle style, std::FILE* out);
-  ~ExtractionWriter();
+  // `destination` as given on the command line (used as it stands by the
+  // file system); the steps' paths are relative to it, in this system's
+  // separators.
+  ExtractionWriter(std::string destination, std::FILE* out);
   ExtractionWriter(const ExtractionWriter&) = delete;
   ExtractionWriter& operator=(const ExtractionWriter&) = delete;
 
-  // Does every step of the batch. False after a failed write, whose error
-  // has been printed: nothing more may be done then.
+  // Does every step of the batch, and after the batch marked last closes
+  // the last file. False after a failed write (or close), whose error has
+  // been printed: nothing more may be done then.
   bool Run(const ExtractBatch& batch);
 
  private:
   bool Do(const ExtractBatch& batch, const ExtractStep& step);
   bool WriteAndReport(const ExtractBatch& batch, const ExtractStep& step);
+  bool CloseFile();
 
-  char separator_;
   std::FILE* out_;
-  std::unique_ptr<DirectorySet> created_;  // directories made (or tried) so far
-  std::string level_;
-  std::string path_;
+  OutputTree tree_;
   File file_;  // the file created last, open until the next entry
 };
 

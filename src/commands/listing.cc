@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "format/pak_path.h"
 #include "reader/entry_path.h"
 
 namespace kestrum {
@@ -51,6 +52,13 @@ void AppendDecimal(std::uint32_t value, std::string& to) {
   while (n > 0) to.push_back(digits[--n]);
 }
 
+// A stored name as shown on a terminal: no name can fake a line or drive it.
+void AppendName(std::string_view name, std::string& to) {
+  const std::size_t at = to.size();
+  to.append(name);
+  MakeDisplayable(to, at);
+}
+
 }  // namespace
 
 void ListPakfile(const PakHeader& header, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
@@ -67,7 +75,7 @@ void ListPakfile(const PakHeader& header, std::span<const std::uint8_t> names, s
         PrefetchForRead(names.data() + records[next].name_offset);
       }
       if (!builder.Build(k, path)) return;
-      sink.text().append(path);
+      AppendName(path, sink.text());
       sink.EndLine();
     });
     return;
@@ -80,7 +88,7 @@ void ListPakfile(const PakHeader& header, std::span<const std::uint8_t> names, s
     line.push_back('[');
     AppendDecimal(static_cast<std::uint32_t>(names[at] << 8 | names[at + 1]), line);
     line.push_back(']');
-    line.append(path);
+    AppendName(path, line);
     sink.EndLine();
   }
 }

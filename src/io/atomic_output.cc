@@ -1,11 +1,17 @@
 #include "io/atomic_output.h"
 
+#include "io/cleanup_on_signal.h"
+
 namespace kestrum {
 
 bool AtomicOutputFile::Open(const std::string& target) {
   Discard();
   if (target.empty() || IsDirectory(target)) return false;
-  file_ = CreateTemporaryBeside(target, temp_path_);
+  {
+    const CleanupRegistrationScope scope;
+    file_ = CreateTemporaryBeside(target, temp_path_);
+    if (file_) cleanup_ticket_ = RemoveOnSignal(temp_path_);
+  }
   if (!file_) return false;
   target_ = target;
   return true;
@@ -18,6 +24,9 @@ bool AtomicOutputFile::Commit() {
     Discard();
     return false;
   }
+  // Renamed: a signal from now on must not remove anything.
+  ForgetOnSignal(cleanup_ticket_);
+  cleanup_ticket_ = -1;
   temp_path_.clear();
   return true;
 }
@@ -28,6 +37,8 @@ void AtomicOutputFile::Discard() {
     RemoveFile(temp_path_);
     temp_path_.clear();
   }
+  ForgetOnSignal(cleanup_ticket_);
+  cleanup_ticket_ = -1;
 }
 
 }  // namespace kestrum

@@ -1,10 +1,13 @@
 // Output that appears at its path only when complete: data goes to a
 // temporary file beside the target, which Commit() renames over the target.
 // A file that is never committed is removed, so a failed run leaves neither a
-// partial file nor a damaged earlier one.
+// partial file nor a damaged earlier one; so is one whose process is ended
+// by an interrupt, a termination request or a hang-up (cleanup_on_signal.h).
+// Whatever is at the target's path is replaced, a symbolic link included.
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "io/file.h"
 
@@ -13,7 +16,11 @@ namespace kestrum {
 class AtomicOutputFile {
  public:
   AtomicOutputFile() = default;
-  AtomicOutputFile(AtomicOutputFile&&) = default;
+  AtomicOutputFile(AtomicOutputFile&& other) noexcept
+      : file_(std::move(other.file_)),
+        target_(std::move(other.target_)),
+        temp_path_(std::exchange(other.temp_path_, std::string())),
+        cleanup_ticket_(std::exchange(other.cleanup_ticket_, -1)) {}
   AtomicOutputFile& operator=(AtomicOutputFile&&) = delete;
   AtomicOutputFile(const AtomicOutputFile&) = delete;
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
@@ -36,6 +43,7 @@ class AtomicOutputFile {
   File file_;
   std::string target_;
   std::string temp_path_;
+  int cleanup_ticket_ = -1;  // its registration for removal on a signal
 };
 
 }  // namespace kestrum

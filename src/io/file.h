@@ -107,6 +107,13 @@ bool SyncData(const File& file);
 // be asked.
 bool IsSameFile(const File& a, const File& b);
 
+// Where output meant for `path` belongs: `path` itself, or, when it is a
+// symbolic link, the end of its chain of links (each link's text read
+// relative to the folder the link lies in), which need not exist yet.
+// Nothing for a loop or a chain of more than kMaxLinkHops links.
+inline constexpr int kMaxLinkHops = 40;
+std::optional<std::string> FinalLinkTarget(const std::string& path);
+
 bool RemoveFile(const std::string& path);
 // Replaces `to` with `from` in one step.
 bool RenameReplacing(const std::string& from, const std::string& to);

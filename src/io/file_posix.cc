@@ -232,6 +232,27 @@ bool IsSameFile(const File& a, const File& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+std::optional<std::string> FinalLinkTarget(const std::string& path) {
+  std::string at = path;
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    struct stat st;
+    // Nothing there (the output creates it), or not a link: the end.
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    if (hop == kMaxLinkHops) break;
+    char text[4096];
+    const ssize_t length = ::readlink(at.c_str(), text, sizeof text);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof text) return std::nullopt;
+    if (text[0] == '/') {
+      at.assign(text, static_cast<std::size_t>(length));
+    } else {
+      const std::size_t slash = at.find_last_of('/');
+      at.erase(slash == std::string::npos ? 0 : slash + 1);
+      at.append(text, static_cast<std::size_t>(length));
+    }
+  }
+  return std::nullopt;
+}
+
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool RenameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }

@@ -207,8 +207,11 @@ File CreateTemporaryBeside(const std::string& target, std::string& temp_path, bo
     std::snprintf(name, sizeof name, ".kestrum-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                   counter++);
     temp_path = dir + name;
+    // Shared for deletion, so that the cleanup on Ctrl-C can remove the
+    // file while it is being written (cleanup_on_signal_win32.cc).
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
-    File file = Adopt(CreateFileA(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr));
+    File file =
+        Adopt(CreateFileA(temp_path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, flags, nullptr));
     if (file) return file;
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
@@ -227,6 +230,28 @@ bool IsSameFile(const File& a, const File& b) {
   }
   return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
          ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+std::optional<std::string> FinalLinkTarget(const std::string& path) {
+  // A symbolic link (or another reparse point) to a file: the system follows
+  // the whole chain when the file is opened, and names where it ended. A link
+  // whose target does not exist cannot be opened that way; it is returned as
+  // it stands, and output then replaces the link itself.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return path;
+  }
+  const HANDLE target = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (target == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_CANT_RESOLVE_FILENAME ? std::nullopt : std::optional<std::string>(path);
+  }
+  char name[MAX_PATH * 4];
+  const DWORD length = GetFinalPathNameByHandleA(target, name, sizeof name, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(target);
+  if (length == 0 || length >= sizeof name) return path;
+  return std::string(name, length);
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }

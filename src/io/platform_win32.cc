@@ -1,11 +1,12 @@
-// Windows pieces of the platform layer beside file_win32.cc: path style and
-// the pakfile lock (a critical section).
+// Windows pieces of the platform layer beside file_win32.cc: path style, the
+// pakfile lock (a critical section) and the standard streams.
 #include <windows.h>
 
 #include <new>
 
 #include "io/host_path.h"
 #include "io/lock.h"
+#include "io/standard_streams.h"
 
 namespace kestrum {
 namespace {
@@ -17,6 +18,13 @@ CRITICAL_SECTION* SectionIn(unsigned char* state) { return std::launder(reinterp
 }  // namespace
 
 PathStyle HostPathStyle() { return PathStyle::kWindows; }
+
+bool OpenStandardStreams() {
+  // Handles are never handed out again under a standard stream's number, so
+  // a missing stream is only a stream whose writes fail, which the program
+  // sees when it flushes.
+  return true;
+}
 
 PakLock::PakLock() { InitializeCriticalSection(new (state_) CRITICAL_SECTION); }
 PakLock::~PakLock() { DeleteCriticalSection(SectionIn(state_)); }

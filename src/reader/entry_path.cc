@@ -26,22 +26,37 @@ void AppendReversed(std::span<const std::uint8_t> stored, std::string& to) {
 
 }  // namespace
 
-bool EntryPathBuilder::Build(std::uint32_t record, std::string& path) {
-  path.clear();
+bool EntryPathBuilder::Stored(std::uint32_t record, StoredPath& stored) {
   if (record >= records_.size()) return false;
   const DirRecord& r = records_[record];
-  std::span<const std::uint8_t> file_name;
-  if (!PoolString(names_, std::size_t{r.name_offset} + 2, file_name)) return false;
-  if (r.dir_offset != 0 && r.dir_offset != directory_offset_) {
-    std::span<const std::uint8_t> directory;
-    if (!PoolString(names_, r.dir_offset, directory)) return false;
-    directory_.clear();
-    AppendReversed(directory, directory_);
-    directory_.push_back('\\');
-    directory_offset_ = r.dir_offset;
+  if (!PoolString(names_, std::size_t{r.name_offset} + 2, stored.name)) return false;
+  stored.has_directory = r.dir_offset != 0;
+  stored.directory = {};
+  if (!stored.has_directory) return true;
+  // Entries that follow one another mostly share their directory string:
+  // its end is searched for once.
+  if (r.dir_offset != stored_offset_) {
+    if (!PoolString(names_, r.dir_offset, stored_directory_)) return false;
+    stored_offset_ = r.dir_offset;
   }
-  if (r.dir_offset != 0) path.append(directory_);
-  AppendReversed(file_name, path);
+  stored.directory = stored_directory_;
+  return true;
+}
+
+bool EntryPathBuilder::Build(std::uint32_t record, std::string& path) {
+  path.clear();
+  StoredPath stored;
+  if (!Stored(record, stored)) return false;
+  if (stored.has_directory) {
+    if (stored_offset_ != directory_offset_) {
+      directory_.clear();
+      AppendReversed(stored.directory, directory_);
+      directory_.push_back('\\');
+      directory_offset_ = stored_offset_;
+    }
+    path.append(directory_);
+  }
+  AppendReversed(stored.name, path);
   return true;
 }
 

@@ -13,6 +13,17 @@
 
 namespace kestrum {
 
+// A record's path as it stands in the pool, before it is turned round: both
+// parts are back to front. Enough to know the path's length, or to print a
+// path too long to be worth building.
+struct StoredPath {
+  std::span<const std::uint8_t> directory;  // empty also when the path has none
+  std::span<const std::uint8_t> name;
+  bool has_directory = false;  // dir_offset is not 0: the path has a '\' before its name
+
+  std::size_t length() const { return directory.size() + (has_directory ? 1 : 0) + name.size(); }
+};
+
 // Rebuilds the paths of one directory. Entries that follow one another in
 // either order mostly share their directory string, so the last directory
 // is kept, already turned round, and reused while the offset stays the same.
@@ -28,9 +39,15 @@ class EntryPathBuilder {
   // pool.
   bool Build(std::uint32_t record, std::string& path);
 
+  // The record's stored parts, without building anything; false as for
+  // Build. The spans point into the pool.
+  bool Stored(std::uint32_t record, StoredPath& stored);
+
  private:
   std::span<const std::uint8_t> names_;
   std::span<const DirRecord> records_;
+  std::uint32_t stored_offset_ = 0;  // 0: nothing kept
+  std::span<const std::uint8_t> stored_directory_;
   std::uint32_t directory_offset_ = 0;  // 0: nothing kept
   std::string directory_;               // readable order, with the trailing '\'
 };

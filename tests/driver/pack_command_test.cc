@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "format/locale_key.h"
+#include "io/host_path.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/run_tool.h"
@@ -116,6 +117,59 @@ TEST_F(PackCommand, FullDiskIsCaughtBeforeWritingAndKeepsTheEarlierPakfile) {
   EXPECT_EQ(run.out.find("Packing file"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(mount_point + "/out.pak"), "earlier");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mount_point), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(PackCommand, ListedNamesArePrintedWithControlBytesShownAsQuestionMarks) {
+  WriteFile(dir_ / "list.txt", std::string("gone\x1b[2J\tname\x7f\nreadme\n"));
+  const auto run = RunTool(dir_.path(), {"--", "-a", "list.txt"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_NE(run.out.find("WARNING file doesn't exist: gone?[2j?name?\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+  if (HostPathStyle() != PathStyle::kPosix) return;  // Windows names cannot hold control bytes
+  // A file whose name holds one is packed under its real name.
+  WriteFile(dir_ / "tab\tname", "tabbed");
+  WriteFile(dir_ / "list.txt", "tab\tname\n");
+  ASSERT_EQ(RunTool(dir_.path(), {"--", "-a", "list.txt"}).exit_code, 0);
+  const auto pak = Decode(dir_ / "list.pak", {});
+  ASSERT_EQ(pak.entries.size(), 1u);
+  EXPECT_EQ(pak.entries[0].path, "tab\tname");
+}
+
+// A pakfile path that is a symbolic link: the pakfile is written where the
+// chain of links ends, whether that exists yet or not, and the links stay.
+TEST_F(PackCommand, ASymbolicLinkAsTargetIsFollowedAndKept) {
+  std::filesystem::create_directories(dir_ / "links");
+  std::filesystem::create_directories(dir_ / "real");
+  std::error_code error;
+  std::filesystem::create_symlink("links/hop.pak", dir_ / "game.pak", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  std::filesystem::create_symlink("../real/final.pak", dir_ / "links/hop.pak");
+  for (int round = 0; round < 2; ++round) {  // dangling at first, then replacing the real file
+    const auto run = RunTool(dir_.path(), {"--", "-a", "files.txt", "game.pak"});
+    ASSERT_EQ(run.exit_code, 0) << run.out;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "game.pak"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "links/hop.pak"));
+    EXPECT_EQ(Decode(dir_ / "real/final.pak", {}).entries.size(), 4u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "real"), std::filesystem::directory_iterator()),
+              1);
+  }
+  std::filesystem::create_symlink("loop.pak", dir_ / "loop.pak");
+  const auto loop = RunTool(dir_.path(), {"--", "-a", "files.txt", "loop.pak"});
+  EXPECT_EQ(loop.exit_code, 1);
+  EXPECT_NE(loop.out.find("Can't create the output file 'loop.pak'\n"), std::string::npos) << loop.out;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "loop.pak"));
+}
+
+// On POSIX a backslash is an ordinary byte of a name: a pakfile named so,
+// or by a list named so, lands in the current directory.
+TEST_F(PackCommand, BackslashesInPakfileNamesAreOrdinaryBytesOnPosix) {
+  if (HostPathStyle() != PathStyle::kPosix) GTEST_SKIP() << "'\\' separates folders here";
+  std::filesystem::create_directory(dir_ / "we");
+  WriteFile(dir_ / "we\\list.txt", "readme\n");
+  ASSERT_EQ(RunTool(dir_.path(), {"--", "-a", "we\\list.txt"}).exit_code, 0);
+  ASSERT_EQ(RunTool(dir_.path(), {"--", "-a", "files.txt", "we\\ird.pak"}).exit_code, 0);
+  EXPECT_EQ(Decode(dir_ / "we\\list.pak", {}).entries.size() + Decode(dir_ / "we\\ird.pak", {}).entries.size(), 5u);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "we"));
 }
 
 TEST_F(PackCommand, ListWithoutExtensionGetsPakAppended) {

@@ -33,6 +33,19 @@ TEST(PakPath, DisplayNameMasksOnlyControlBytes) {
   std::string line = "keep\t";
   MakeDisplayable(line, 4);
   EXPECT_EQ(line, "keep?");
+  // Every byte value at every place of a word, among bytes that stay.
+  for (const char stays : {' ', '~', '\x80', '\xFF'}) {
+    for (int b = 0; b < 256; ++b) {
+      for (std::size_t at = 0; at < 19; ++at) {
+        std::string text(19, stays);
+        text[at] = static_cast<char>(b);
+        std::string expected = text;
+        expected[at] = DisplayByte(expected[at]);
+        MakeDisplayable(text);
+        ASSERT_EQ(text, expected) << b << " at " << at;
+      }
+    }
+  }
 }
 
 }  // namespace

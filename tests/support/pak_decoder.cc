@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <set>
+#include <string_view>
+#include <vector>
 
 #include "format/crc32.h"
 #include "format/mask.h"
@@ -62,19 +63,23 @@ bool DecodePak(std::span<const std::uint8_t> image, const LocaleKey& key, Decode
   if (crc != h.checksum) return why = "checksum mismatch", false;
 
   out.entries.clear();
+  out.entries.reserve(h.entry_count);
+  std::string name, dir;
   for (std::uint32_t k = 0; k < h.entry_count; ++k) {
     DecodedEntry e;
     e.record = DecodeDirRecord(std::span<const std::uint8_t, kDirRecordSize>(
         region.data() + kFixedHeaderSize + std::size_t{kDirRecordSize} * k, kDirRecordSize));
-    std::string name, dir;
     if (e.record.name_offset + 2 > out.pool.size() || !StringAt(out.pool, e.record.name_offset + 2, name)) {
       return why = "name offset outside the pool", false;
     }
-    e.path = Reversed(name);
+    dir.clear();
     if (e.record.dir_offset != 0) {
       if (!StringAt(out.pool, e.record.dir_offset, dir)) return why = "dir offset outside the pool", false;
-      e.path = Reversed(dir) + "\\" + e.path;
     }
+    e.path.reserve(dir.size() + 1 + name.size());
+    e.path.assign(dir.rbegin(), dir.rend());
+    if (e.record.dir_offset != 0) e.path.push_back('\\');
+    e.path.append(name.rbegin(), name.rend());
     const std::uint64_t start = std::uint64_t{h.header_size} + e.record.data_offset;
     if (start + e.record.size > image.size()) return why = "data outside the file", false;
     e.data.assign(image.begin() + static_cast<std::ptrdiff_t>(start),
@@ -133,31 +138,42 @@ std::string CheckWriterRules(const DecodedPak& pak) {
 
   // Hash order, copies adjacent and sharing their offsets, distinct paths
   // never sharing a name record.
-  std::map<std::uint32_t, std::string> name_owner;
+  std::map<std::uint32_t, std::string_view> name_owner;
+  std::vector<std::uint16_t> hashes(n);
+  for (std::size_t k = 0; k < n; ++k) hashes[k] = NameHash(es[k].path);
+  // Hash, then the path compared from its last byte as unsigned bytes, a
+  // proper suffix first: <0, 0 or >0.
+  const auto compare_keys = [&](std::size_t x, std::size_t y) {
+    if (hashes[x] != hashes[y]) return hashes[x] < hashes[y] ? -1 : 1;
+    const std::string& a = es[x].path;
+    const std::string& b = es[y].path;
+    const auto less = [](char p, char q) { return static_cast<unsigned char>(p) < static_cast<unsigned char>(q); };
+    if (std::lexicographical_compare(a.rbegin(), a.rend(), b.rbegin(), b.rend(), less)) return -1;
+    return std::lexicographical_compare(b.rbegin(), b.rend(), a.rbegin(), a.rend(), less) ? 1 : 0;
+  };
   for (std::size_t k = 0; k < n; ++k) {
-    if (NameHash(es[k].path) != (pak.pool[es[k].record.name_offset] << 8 | pak.pool[es[k].record.name_offset + 1])) {
+    if (hashes[k] != (pak.pool[es[k].record.name_offset] << 8 | pak.pool[es[k].record.name_offset + 1])) {
       return "name record hash of record " + std::to_string(k);
     }
     auto [it, fresh] = name_owner.emplace(es[k].record.name_offset, es[k].path);
     if (!fresh && it->second != es[k].path) return "two paths share a name record";
     if (k == 0) continue;
-    const auto key = [](const DecodedEntry& e) {
-      return std::make_pair(NameHash(e.path), std::basic_string<unsigned char>(e.path.rbegin(), e.path.rend()));
-    };
-    // Reversed path compared as unsigned bytes, a proper prefix first.
-    const auto a = key(es[k - 1]), b = key(es[k]);
-    if (b < a) return "hash order broken at record " + std::to_string(k);
-    if (a == b && (es[k].record.name_offset != es[k - 1].record.name_offset ||
-                   es[k].record.dir_offset != es[k - 1].record.dir_offset)) {
+    const int order = compare_keys(k - 1, k);
+    if (order > 0) return "hash order broken at record " + std::to_string(k);
+    if (order == 0 && (es[k].record.name_offset != es[k - 1].record.name_offset ||
+                       es[k].record.dir_offset != es[k - 1].record.dir_offset)) {
       return "copies do not share offsets";
     }
-    if (a != b && es[k].record.name_offset <= es[k - 1].record.name_offset) return "name records out of order";
+    if (order != 0 && es[k].record.name_offset <= es[k - 1].record.name_offset) return "name records out of order";
   }
   if (es[0].record.name_offset != 0) return "pool does not start with record 0's name record";
 
   // Data order: contiguous from 0, every record once.
-  std::set<std::uint32_t> seen(pak.data_order.begin(), pak.data_order.end());
-  if (seen.size() != n) return "data-order chain repeats a record";
+  std::vector<bool> seen(n);
+  for (const std::uint32_t k : pak.data_order) {
+    if (k >= n || seen[k]) return "data-order chain repeats a record";
+    seen[k] = true;
+  }
   std::uint64_t expected = 0;
   for (std::uint32_t k : pak.data_order) {
     if (es[k].record.data_offset != expected) return "data offsets not contiguous";

@@ -2,6 +2,8 @@
 // captures its standard output and exit code.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,5 +16,15 @@ struct ToolRun {
 };
 
 ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args);
+
+// Runs the tool with its output thrown away; returns its peak resident set in
+// KiB, or nothing where the system does not tell. On Linux the figure starts
+// from what this (forked) test process held when the tool was started, so
+// keep that small.
+std::optional<std::uint64_t> PeakMemoryKib(const std::string& cwd, const std::vector<std::string>& args,
+                                           int& exit_code);
+
+// The built tool's path, for tests that start it their own way.
+std::string ToolPath();
 
 }  // namespace kestrum::testing

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,17 +39,26 @@ void DrainBoth(int out_fd, int err_fd, std::string& out, std::string& err) {
   }
 }
 
+std::vector<char*> Argv(std::string& binary, std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(binary.data());
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
 }  // namespace
+
+std::string ToolPath() { return KESTRUM_BINARY; }
 
 ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   int out_pipe[2], err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  std::vector<char*> argv;
   std::string binary = KESTRUM_BINARY;
-  argv.push_back(binary.data());
   std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = Argv(binary, copies);
 
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
@@ -68,8 +78,29 @@ ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.exit_code = ExitCode(status);
   return run;
+}
+
+std::optional<std::uint64_t> PeakMemoryKib(const std::string& cwd, const std::vector<std::string>& args,
+                                           int& exit_code) {
+  std::string binary = KESTRUM_BINARY;
+  std::vector<std::string> copies = args;
+  const std::vector<char*> argv = Argv(binary, copies);
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  exit_code = ExitCode(status);
+  return static_cast<std::uint64_t>(usage.ru_maxrss);
 }
 
 }  // namespace kestrum::testing

@@ -68,6 +68,8 @@ struct Pipe {
 
 }  // namespace
 
+std::string ToolPath() { return KESTRUM_BINARY; }
+
 ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   std::string binary = KESTRUM_BINARY;
   std::replace(binary.begin(), binary.end(), '/', '\\');
@@ -116,6 +118,10 @@ ToolRun RunTool(const std::string& cwd, const std::vector<std::string>& args) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return run;
+}
+
+std::optional<std::uint64_t> PeakMemoryKib(const std::string&, const std::vector<std::string>&, int&) {
+  return std::nullopt;
 }
 
 }  // namespace kestrum::testing

@@ -1,0 +1,75 @@
+// The tree that extraction writes into: a destination directory, held open,
+// and the files created below it.
+//
+// Nothing below the destination is ever followed as a link: a directory
+// level that is a symbolic link (on Windows, any reparse point) is refused,
+// and a file is always created anew, so whatever stood at its path before (a
+// file, a link, a hard link, a FIFO, a device) is replaced and never opened
+// for writing. The destination itself, as given, may be a link.
+//
+// Each directory level is opened once and kept open (a bounded number of
+// them), so that creating a file costs one call relative to its directory,
+// however deep it lies and in whatever order the directories come.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "io/file.h"
+
+namespace kestrum {
+
+enum class OutputStatus : std::uint8_t {
+  kOk,
+  kLinkInPath,     // a directory level below the destination is a link
+  kNotADirectory,  // a directory level is something else that is no directory
+  kCannotCreate,   // a level or the file could not be made (permissions, a full disk,
+                   // a name too long, a directory in the way, a file in use)
+  kNoDestination,  // the destination could not be opened or created
+};
+
+// Where one file goes: a directory below (or at) the destination, open and
+// owned by the tree, and the file's name in it. Valid until the next Place.
+struct OutputPlace {
+  std::intptr_t directory = -1;  // the directory's descriptor (a HANDLE on Windows)
+  std::uint32_t slot = 0;        // the tree's own index of that directory
+  std::string_view name;         // the last component, a view into the path given to Place
+};
+
+// The longest relative path that Place takes: the system's limit for a path
+// (PATH_MAX on Linux, 32767 characters on Windows). A longer entry path could
+// never be created, so extraction refuses it before reading its data.
+std::size_t MaxOutputPathLength();
+
+class OutputTree {
+ public:
+  // Nothing is touched until the first Place: the destination (as given, with
+  // this system's separators) is created then, with its missing parents, and
+  // opened. A failure is retried by the next Place. At most
+  // `open_directories` levels are kept open (0: as many as suit this system;
+  // at least 2).
+  explicit OutputTree(std::string destination, std::size_t open_directories = 0);
+  ~OutputTree();
+  OutputTree(const OutputTree&) = delete;
+  OutputTree& operator=(const OutputTree&) = delete;
+
+  // Finds the directory of `relative` (components split at this system's
+  // separators; empty and "." components are skipped, ".." is refused),
+  // creating its missing levels, and sets `place`. Even on a failure, every
+  // level before the failing one exists afterwards.
+  OutputStatus Place(std::string_view relative, OutputPlace& place);
+
+  // Creates a new, empty file at the place for writing, replacing whatever
+  // non-directory stands there; a directory there is kCannotCreate. Never
+  // opens an existing file and never blocks.
+  OutputStatus Create(const OutputPlace& place, File& file);
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace kestrum

@@ -1,0 +1,69 @@
+#include "io/output_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "io/host_path.h"
+#include "support/temp_dir.h"
+
+namespace kestrum {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::TempDir;
+
+// Places and creates the file at `relative` below the tree and writes its
+// own path into it.
+OutputStatus Put(OutputTree& tree, const std::string& relative) {
+  OutputPlace place;
+  OutputStatus status = tree.Place(relative, place);
+  File file;
+  if (status == OutputStatus::kOk) status = tree.Create(place, file);
+  if (status == OutputStatus::kOk) {
+    EXPECT_TRUE(WriteFully(file, std::span(reinterpret_cast<const std::uint8_t*>(relative.data()), relative.size())));
+  }
+  return status;
+}
+
+// Open descriptors of this process; 0 where the system does not show them
+// (under Wine, /proc is the host's, counting Wine's own descriptors).
+std::size_t OpenDescriptors() {
+  if (HostPathStyle() != PathStyle::kPosix) return 0;
+  std::error_code ec;
+  std::size_t count = 0;
+  for (fs::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) ++count;
+  return count;
+}
+
+// More directories than are kept open, visited round and round: every file
+// lands in its own directory, and no descriptor is left behind.
+TEST(OutputTree, ManyDirectoriesInAnyOrderWithFewKeptOpen) {
+  TempDir dir;
+  const std::size_t before = OpenDescriptors();
+  {
+    OutputTree tree(dir / "out/new", 4);
+    for (int round = 0; round < 3; ++round) {
+      for (int d = 0; d < 12; ++d) {
+        const std::string at = "a" + std::to_string(d % 3) + "/b" + std::to_string(d) + "/f" + std::to_string(round);
+        ASSERT_EQ(Put(tree, at), OutputStatus::kOk) << at;
+      }
+      if (before > 0) {
+        EXPECT_LE(OpenDescriptors(), before + 4);
+      }
+    }
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  for (int round = 0; round < 3; ++round) {
+    for (int d = 0; d < 12; ++d) {
+      const std::string at = "a" + std::to_string(d % 3) + "/b" + std::to_string(d) + "/f" + std::to_string(round);
+      EXPECT_EQ(ReadFileBytes(dir / "out/new/" + at), at);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrum
