@@ -28,12 +28,11 @@ int CompareBackwards(std::string_view path, std::size_t& rest, const std::vector
   return 0;
 }
 
-std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak) {
+std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::uint32_t hint) {
   std::uint64_t& comparisons = EntryComparisonsOnThisThread();
   std::int32_t lo = 0;
   std::int32_t hi = EntryCount(pak) - 1;
   if (hi < 0) return -1;
-  const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
   // A hint from a damaged directory may lie outside it; start halfway then.
   std::int32_t probe = hint <= static_cast<std::uint32_t>(hi) ? static_cast<std::int32_t>(hint) : hi / 2;
   if (hi > 1) {
@@ -59,9 +58,8 @@ std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const Open
 // Among the copies of the path around `found` (neighbours with the same
 // name_offset), the one whose data lies nearest to that of the hint record;
 // a copy ahead counts half its distance, one behind its full distance.
-std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found) {
+std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found, std::uint32_t hint) {
   const std::vector<DirRecord>& records = pak.records;
-  const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
   if (hint >= records.size() || hint == static_cast<std::uint32_t>(found)) return found;
   const std::uint32_t name = records[static_cast<std::size_t>(found)].name_offset;
   std::size_t first = static_cast<std::size_t>(found);
@@ -109,21 +107,24 @@ int CompareEntryName(std::string_view path, std::uint16_t hash, std::uint32_t in
   return rest == 0 ? 0 : 1;
 }
 
-void PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates) {
+bool PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates) {
   const std::uint16_t hash = NameHash(path);
   const PakRegistryTable& registry = PakRegistry();
   for (std::size_t position = registry.size(); position-- > 0;) {
     const OpenPakfile& pak = *registry[position];
-    std::int32_t index = FindInPakfile(path, hash, pak);
+    // Other threads' opens move the hint; one lookup uses one value of it.
+    const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
+    std::int32_t index = FindInPakfile(path, hash, pak, hint);
     if (index < 0) continue;
-    if (resolve_duplicates) index = NearestCopy(pak, index);
+    if (resolve_duplicates) index = NearestCopy(pak, index, hint);
     handle.pak_index = static_cast<std::int32_t>(position);
     handle.pak_id = pak.id;
     handle.entry = index;
-    return;
+    return static_cast<std::uint32_t>(index) == hint;
   }
   handle.pak_index = -1;
   handle.pak_id = -1;
+  return false;
 }
 
 }  // namespace kestrum

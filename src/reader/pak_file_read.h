@@ -1,0 +1,25 @@
+// Reading the bytes of files inside pakfiles: the two roads a read can take.
+#pragma once
+
+#include <cstdint>
+
+#include "reader/open_pakfile.h"
+#include "reader/pak_reader.h"
+
+namespace kestrum {
+
+// Reads below this size are the ones the slots serve best: several of them
+// share one block read. Larger ones go straight to the caller's buffer.
+inline constexpr std::uint32_t kSlotReadLimit = 16384;
+
+// Whether a read of `count` bytes of this pakfile goes through its read
+// slots when nothing else decides it (see pak_file_read.cc).
+inline bool ReadsThroughSlots(const OpenPakfile& pak, std::uint64_t count) {
+  return count < kSlotReadLimit && count < pak.stream.block_size;
+}
+
+// Reads up to count bytes from `offset` in the file of a handle that has
+// just validated.
+PakReadResult ReadFileAt(const PakFileHandle& handle, std::uint64_t offset, void* destination, std::uint32_t count);
+
+}  // namespace kestrum
