@@ -20,6 +20,10 @@ struct OpenPakfile {
   // copy, a one-record directory whose record spans the file from offset 0.
   std::vector<DirRecord> records;
   std::vector<std::uint8_t> names;  // the name pool, unscrambled
+  // The name hash of each record, as its name record stores it, in directory
+  // order: lookups bisect these 2 bytes a record instead of the records and
+  // the pool. Empty (while a header loads), lookups bisect the records.
+  std::vector<std::uint16_t> name_hashes;
   std::string path;             // normalised
   std::string cache_path;       // normalised; empty: no cache copy
   std::string cache_open_path;  // as the caller gave it, for the file system

@@ -28,14 +28,12 @@ int CompareBackwards(std::string_view path, std::size_t& rest, const std::vector
   return 0;
 }
 
-std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::uint32_t hint) {
+// Bisects records lo to hi (inclusive) for the path, the first comparison at
+// `probe`, the later ones halfway; the last two records are compared in turn.
+std::int32_t Bisect(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::int32_t lo,
+                    std::int32_t hi, std::int32_t probe) {
   std::uint64_t& comparisons = EntryComparisonsOnThisThread();
-  std::int32_t lo = 0;
-  std::int32_t hi = EntryCount(pak) - 1;
-  if (hi < 0) return -1;
-  // A hint from a damaged directory may lie outside it; start halfway then.
-  std::int32_t probe = hint <= static_cast<std::uint32_t>(hi) ? static_cast<std::int32_t>(hint) : hi / 2;
-  if (hi > 1) {
+  if (hi - lo > 1) {
     do {
       ++comparisons;
       const int order = CompareEntryName(path, hash, static_cast<std::uint32_t>(probe), pak);
@@ -45,7 +43,7 @@ std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const Open
       } else {
         lo = probe + 1;
       }
-      probe = (lo + hi) / 2;
+      probe = lo + (hi - lo) / 2;
     } while (hi - lo > 1);
   }
   for (std::int32_t index = lo; index <= hi; ++index) {
@@ -53,6 +51,44 @@ std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const Open
     if (CompareEntryName(path, hash, static_cast<std::uint32_t>(index), pak) == 0) return index;
   }
   return -1;
+}
+
+// The first position in the sorted name hashes whose hash is not below
+// `hash` (with `above`, not above it).
+std::int32_t HashBound(const std::vector<std::uint16_t>& hashes, std::uint16_t hash, bool above) {
+  std::size_t lo = 0;
+  std::size_t hi = hashes.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (hashes[mid] < hash || (above && hashes[mid] == hash)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return static_cast<std::int32_t>(lo);
+}
+
+std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::uint32_t hint) {
+  const std::int32_t hi = EntryCount(pak) - 1;
+  if (hi < 0) return -1;
+  // A hint from a damaged directory may lie outside it; start halfway then.
+  const bool hint_inside = hint <= static_cast<std::uint32_t>(hi);
+  if (pak.name_hashes.size() != pak.records.size() || hi <= 1) {
+    return Bisect(path, hash, pak, 0, hi, hint_inside ? static_cast<std::int32_t>(hint) : hi / 2);
+  }
+  // The record at the hint first: in data order it is the one. Its hash
+  // tells, without a look at the record or the pool, when it cannot be.
+  if (hint_inside && pak.name_hashes[hint] == hash) {
+    ++EntryComparisonsOnThisThread();
+    if (CompareEntryName(path, hash, hint, pak) == 0) return static_cast<std::int32_t>(hint);
+  }
+  // Then only the records with the path's hash, found in the compact array
+  // of hashes: usually one or two, bisected by name when there are more.
+  const std::int32_t first = HashBound(pak.name_hashes, hash, false);
+  const std::int32_t last = HashBound(pak.name_hashes, hash, true) - 1;
+  if (first > last) return -1;
+  return Bisect(path, hash, pak, first, last, first + (last - first) / 2);
 }
 
 // Among the copies of the path around `found` (neighbours with the same
@@ -79,6 +115,14 @@ std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found, std::uint32
 }
 
 }  // namespace
+
+void IndexNameHashes(OpenPakfile& pak) {
+  pak.name_hashes.resize(pak.records.size());
+  for (std::size_t i = 0; i < pak.records.size(); ++i) {
+    const std::size_t name = pak.records[i].name_offset;
+    pak.name_hashes[i] = static_cast<std::uint16_t>(PoolByte(pak.names, name) << 8 | PoolByte(pak.names, name + 1));
+  }
+}
 
 std::uint64_t& EntryComparisonsOnThisThread() {
   thread_local std::uint64_t comparisons = 0;

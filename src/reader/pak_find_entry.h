@@ -25,6 +25,12 @@ int CompareEntryName(std::string_view path, std::uint16_t hash, std::uint32_t in
 // order.
 bool PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates);
 
+// Fills the pakfile's name_hashes from its records and name pool (each
+// record's hash as its name record stores it), so that lookups find the
+// records of a hash without touching the records and the pool. Called once
+// the directory is in place; throws std::bad_alloc.
+void IndexNameHashes(OpenPakfile& pak);
+
 // How many CompareEntryName calls lookups on this thread have made.
 std::uint64_t& EntryComparisonsOnThisThread();
 

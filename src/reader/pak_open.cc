@@ -20,6 +20,7 @@ constexpr std::uint64_t kMaxBlockSize = std::uint64_t{1} << 30;
 // whole file, data base 0, read limit at the end of any pakfile.
 void EnterLoadingState(OpenPakfile& pak) {
   pak.records.assign(1, DirRecord{.size = kWholeFileLimit});
+  pak.name_hashes.clear();
   pak.data_base = 0;
   pak.stream.limit = kWholeFileLimit;
   ResetSlots(pak.stream);
