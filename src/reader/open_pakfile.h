@@ -31,16 +31,18 @@ struct OpenPakfile {
   std::uint32_t data_base = 0;  // where the data area starts (header_size)
   std::uint32_t copy_stamp = 0;
   PakStream stream;  // block size, read limit, mode, slots, files, cache copy
-  // Written by every open and read, from any thread, without the lock; kept
-  // on a cache line of their own so that those writes do not keep taking
-  // the line of the fields above, which every lookup and read consults.
-  //
-  // The record at which the next lookup starts probing. It is only a hint.
+  // The record at which the next lookup starts probing; only a hint. Every
+  // open may write it, from any thread, without the lock: on a cache line of
+  // its own, so that those writes do not keep taking the line of the fields
+  // above, which every lookup and read consults.
   alignas(64) std::atomic<std::uint32_t> next_hint{0};
-  // The file position just behind the bytes of the last read of this
-  // pakfile, on whichever thread: a read that starts there goes on in data
-  // order and is served through the slots.
-  std::atomic<std::uint64_t> last_read_end{~std::uint64_t{0}};
+  // What the slots looked like when the lock was last released, for reads
+  // that decide without the lock that the slots cannot serve them: the two
+  // slots' positions (slot 0 in the low half), and whether a cache copy may
+  // still be being written. Stale values cost time, never bytes: a read that
+  // might be served by the slots takes the lock and looks again.
+  alignas(64) std::atomic<std::uint64_t> published_slots{0};
+  std::atomic<bool> may_write_copy{false};
   // The records in data order, left out those whose path cannot be rebuilt;
   // worked out once, on the first enumeration of the entries.
   std::vector<std::uint32_t> data_order;

@@ -1,16 +1,19 @@
 // Reads of files inside pakfiles take one of two roads.
 //
 // Through the read slots (io/slot_reader.h), under the pakfile's lock: for a
-// small read whose first byte the slots already hold or are loading, that
-// goes on where the last read of the pakfile ended (files read in data
-// order, many to a block), or that leaves more of its file to read (a file
-// read in small pieces); and always while a cache copy is being written,
-// which the slots write strictly in order.
+// small read that leaves more of its file to read (a file read in small
+// pieces: the block serves the next ones too), or whose first byte the slots
+// already hold or are loading (files opened in data order, whose blocks the
+// open has started, many small files to a block); and always while a cache
+// copy is being written, which the slots write strictly in order.
 //
 // Straight into the caller's buffer otherwise: one positional read of
 // exactly the wanted bytes, unmasked in place, with no lock held. A file read
 // whole out of order, or a large read, costs exactly its bytes, and threads
-// reading different files of one pakfile do not wait for each other.
+// reading different files of one pakfile do not wait for each other. Such a
+// read is recognised without touching the lock, from what the slots looked
+// like when it was last released, so readers on several cores share no
+// written memory.
 //
 // The slots are shared by every thread that reads the pakfile. A thread that
 // finds the lock taken does not wait for the other thread's transfer: it
@@ -29,13 +32,25 @@
 namespace kestrum {
 namespace {
 
+// Whether the slots may serve this read, judged from what they looked like
+// when the lock was last released.
+bool SlotsMayServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t count, bool ends_file) {
+  if (pak.may_write_copy.load(std::memory_order_relaxed)) return true;
+  if (!ReadsThroughSlots(pak, count)) return false;
+  if (!ends_file) return true;
+  const std::uint64_t slots = pak.published_slots.load(std::memory_order_relaxed);
+  for (const std::uint64_t start : {slots & 0xFFFFFFFFu, slots >> 32}) {
+    if (start <= position && position < start + pak.stream.block_size) return true;
+  }
+  return false;
+}
+
 // Whether the slots serve this read; under the lock.
 bool SlotsServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t count, bool ends_file) {
   const PakStream& stream = pak.stream;
   if (stream.mode == StreamMode::kWritingCopy) return true;
   if (!ReadsThroughSlots(pak, count)) return false;
-  return !ends_file || SlotsHold(stream, static_cast<std::uint32_t>(position)) ||
-         position == pak.last_read_end.load(std::memory_order_relaxed);
+  return !ends_file || SlotsHold(stream, static_cast<std::uint32_t>(position));
 }
 
 // Reads `count` bytes at `position` of the pakfile straight into the
@@ -51,6 +66,19 @@ std::uint32_t ReadDirect(OpenPakfile& pak, std::uint64_t position, std::uint32_t
 
 }  // namespace
 
+void PublishSlots(OpenPakfile& pak) {
+  const PakStream& stream = pak.stream;
+  const std::uint64_t slots = std::uint64_t{stream.slots[1].position} << 32 | stream.slots[0].position;
+  // Stored only when they change: in data order many reads share a block.
+  if (pak.published_slots.load(std::memory_order_relaxed) != slots) {
+    pak.published_slots.store(slots, std::memory_order_relaxed);
+  }
+  const bool writing = stream.mode == StreamMode::kWritingCopy;
+  if (pak.may_write_copy.load(std::memory_order_relaxed) != writing) {
+    pak.may_write_copy.store(writing, std::memory_order_relaxed);
+  }
+}
+
 PakReadResult ReadFileAt(const PakFileHandle& handle, std::uint64_t offset, void* destination, std::uint32_t count) {
   OpenPakfile& pak = *PakRegistry()[static_cast<std::size_t>(handle.pak_index)];
   const DirRecord& record = pak.records[static_cast<std::size_t>(handle.entry)];
@@ -65,14 +93,15 @@ PakReadResult ReadFileAt(const PakFileHandle& handle, std::uint64_t offset, void
   auto* out = static_cast<std::uint8_t*>(destination);
 
   std::optional<std::uint32_t> got;
-  {
+  const bool ends_file = wanted == left;
+  if (SlotsMayServe(pak, position, reachable, ends_file)) {
     std::unique_lock<PakLock> hold(pak.lock, std::try_to_lock);
-    if (hold.owns_lock() && SlotsServe(pak, position, reachable, wanted == left)) {
+    if (hold.owns_lock() && SlotsServe(pak, position, reachable, ends_file)) {
       got = ReadSpan(pak.stream, static_cast<std::uint32_t>(position), reachable, out);
+      PublishSlots(pak);
     }
   }
   if (!got) got = ReadDirect(pak, position, reachable, out);
-  pak.last_read_end.store(position + *got, std::memory_order_relaxed);
 
   if (*got == wanted) return {*got};
   if (*got == reachable) return {*got, PakError::kNotAPakfile};  // the record reaches past the pakfile's end

@@ -18,6 +18,11 @@ inline bool ReadsThroughSlots(const OpenPakfile& pak, std::uint64_t count) {
   return count < kSlotReadLimit && count < pak.stream.block_size;
 }
 
+// Records the slots' positions and whether a cache copy is being written in
+// the pakfile's published_slots and may_write_copy. Called with the lock
+// held (or while no other thread uses the pakfile), after slot work.
+void PublishSlots(OpenPakfile& pak);
+
 // Reads up to count bytes from `offset` in the file of a handle that has
 // just validated.
 PakReadResult ReadFileAt(const PakFileHandle& handle, std::uint64_t offset, void* destination, std::uint32_t count);

@@ -193,6 +193,21 @@ TEST_P(DirectReadTest, APakfileCutShortDeliversTheBytesThereAndSaysSo) {
   PakFileClose(last);
 }
 
+TEST_P(DirectReadTest, WhileACopyIsWrittenEvenLargeReadsGoThroughTheSlots) {
+  const std::vector<TestFile> files = Files();
+  ASSERT_GE(PakOpen(WritePak("src.pak", files), 16, dir_ / "copy.pak", 3, true), 0);
+  const OpenPakfile& pak = *PakRegistry().back();
+  ASSERT_EQ(pak.stream.mode, StreamMode::kWritingCopy);
+  PakFileHandle* big = PakFileOpen(files[1].path);
+  ASSERT_NE(big, nullptr);
+  const std::uint32_t end = pak.data_base + pak.records[static_cast<std::size_t>(big->entry)].data_offset +
+                            pak.records[static_cast<std::size_t>(big->entry)].size;
+  EXPECT_TRUE(SameBytes(ReadWhole(files[1].path), Expected(files[1])));
+  // The copy has grown past the file's bytes, read through on the way.
+  EXPECT_GE(pak.stream.copy_pos, end);
+  PakFileClose(big);
+}
+
 TEST_P(DirectReadTest, ThreadsReadingBesideACopyBeingWrittenLeaveItWhole) {
   std::vector<TestFile> files;
   for (unsigned i = 0; i < 24; ++i) {
