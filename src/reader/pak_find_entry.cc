@@ -85,9 +85,12 @@ std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const Open
   }
   // Then only the records with the path's hash, found in the compact array
   // of hashes: usually one or two, bisected by name when there are more.
-  const std::int32_t first = HashBound(pak.name_hashes, hash, false);
-  const std::int32_t last = HashBound(pak.name_hashes, hash, true) - 1;
-  if (first > last) return -1;
+  const std::vector<std::uint16_t>& hashes = pak.name_hashes;
+  const std::int32_t first = HashBound(hashes, hash, false);
+  if (first > hi || hashes[static_cast<std::size_t>(first)] != hash) return -1;
+  // Most hashes belong to one record; the end of a longer run is bisected too.
+  const bool alone = first == hi || hashes[static_cast<std::size_t>(first) + 1] != hash;
+  const std::int32_t last = alone ? first : HashBound(hashes, hash, true) - 1;
   return Bisect(path, hash, pak, first, last, first + (last - first) / 2);
 }
 
@@ -100,6 +103,12 @@ std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found, std::uint32
   const std::uint32_t name = records[static_cast<std::size_t>(found)].name_offset;
   std::size_t first = static_cast<std::size_t>(found);
   while (first > 0 && records[first - 1].name_offset == name) --first;
+  // A path stored once is taken without a look at the hint record, which
+  // out of data order lies anywhere in the directory.
+  const std::size_t after = static_cast<std::size_t>(found) + 1;
+  if (first == static_cast<std::size_t>(found) && (after == records.size() || records[after].name_offset != name)) {
+    return found;
+  }
   const std::uint32_t reference = records[hint].data_offset;
   std::size_t best = first;
   std::int64_t best_cost = std::numeric_limits<std::int64_t>::max();
