@@ -81,16 +81,6 @@ TEST_F(LookupTest, EveryPathIsFoundFromEveryStartingRecord) {
       EXPECT_EQ(pak.records[static_cast<std::size_t>(found.entry)].size, file.data.size()) << file.path;
     }
   }
-  // The same by bisecting the records, as while no hashes are indexed.
-  pak.name_hashes.clear();
-  for (std::uint32_t hint = 0; hint < pak.records.size(); hint += 7) {
-    for (const TestFile& file : files) {
-      pak.next_hint = hint;
-      const PakFileHandle found = Find(file.path);
-      ASSERT_EQ(found.pak_id, id) << file.path << " from " << hint;
-      EXPECT_EQ(pak.records[static_cast<std::size_t>(found.entry)].size, file.data.size()) << file.path;
-    }
-  }
   // Case and slashes do not matter; a file name without its directory, or a
   // directory, is not a path of the pakfile.
   EXPECT_EQ(testing::ReadWhole("ART/UI\\F1.png"), std::string(72, 'x'));
