@@ -19,7 +19,7 @@ namespace {
 // so a block read for it now would only cost time.
 void PrefetchIfInDataOrder(OpenPakfile& pak, const DirRecord& record, bool in_data_order) {
   const std::uint64_t first = std::uint64_t{pak.data_base} + record.data_offset;
-  if (!in_data_order || !ReadsThroughSlots(pak, record.size) || first >= pak.stream.limit) return;
+  if (!in_data_order || record.size == 0 || first >= pak.stream.limit) return;
   if (!pak.lock.try_lock()) return;
   PrepareBlocks(pak.stream, static_cast<std::uint32_t>(first), first);
   PublishSlots(pak);

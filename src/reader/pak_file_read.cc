@@ -1,19 +1,20 @@
 // Reads of files inside pakfiles take one of two roads.
 //
 // Through the read slots (io/slot_reader.h), under the pakfile's lock: for a
-// small read that leaves more of its file to read (a file read in small
-// pieces: the block serves the next ones too), or whose first byte the slots
-// already hold or are loading (files opened in data order, whose blocks the
-// open has started, many small files to a block); and always while a cache
-// copy is being written, which the slots write strictly in order.
+// read whose first byte the slots already hold or are loading, which is how
+// files opened in data order are read (the open starts the file's block, and
+// the slots stream on from there, block by block, with a read-ahead under
+// way, also from a cold disk); for a small read that leaves more of its file
+// to read (a file read in small pieces: the block serves the next ones too);
+// and always while a cache copy is being written, which the slots write
+// strictly in order.
 //
 // Straight into the caller's buffer otherwise: one positional read of
 // exactly the wanted bytes, unmasked in place, with no lock held. A file read
-// whole out of order, or a large read, costs exactly its bytes, and threads
-// reading different files of one pakfile do not wait for each other. Such a
-// read is recognised without touching the lock, from what the slots looked
-// like when it was last released, so readers on several cores share no
-// written memory.
+// whole out of order costs exactly its bytes, and threads reading different
+// files of one pakfile do not wait for each other. Such a read is recognised
+// without touching the lock, from what the slots looked like when it was
+// last released, so readers on several cores share no written memory.
 //
 // The slots are shared by every thread that reads the pakfile. A thread that
 // finds the lock taken does not wait for the other thread's transfer: it
@@ -36,8 +37,7 @@ namespace {
 // when the lock was last released.
 bool SlotsMayServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t count, bool ends_file) {
   if (pak.may_write_copy.load(std::memory_order_relaxed)) return true;
-  if (!ReadsThroughSlots(pak, count)) return false;
-  if (!ends_file) return true;
+  if (!ends_file && ReadsThroughSlots(pak, count)) return true;
   const std::uint64_t slots = pak.published_slots.load(std::memory_order_relaxed);
   for (const std::uint64_t start : {slots & 0xFFFFFFFFu, slots >> 32}) {
     if (start <= position && position < start + pak.stream.block_size) return true;
@@ -49,8 +49,8 @@ bool SlotsMayServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t
 bool SlotsServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t count, bool ends_file) {
   const PakStream& stream = pak.stream;
   if (stream.mode == StreamMode::kWritingCopy) return true;
-  if (!ReadsThroughSlots(pak, count)) return false;
-  return !ends_file || SlotsHold(stream, static_cast<std::uint32_t>(position));
+  if (!ends_file && ReadsThroughSlots(pak, count)) return true;
+  return SlotsHold(stream, static_cast<std::uint32_t>(position));
 }
 
 // Reads `count` bytes at `position` of the pakfile straight into the

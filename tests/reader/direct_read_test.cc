@@ -32,10 +32,11 @@ std::string Expected(const TestFile& file) {
   return bytes;
 }
 
-// In data order: a small file, a large one stored as is, a middle one, two
-// small ones.
+// In data order: a file that takes the data area's first blocks (which the
+// header's reading leaves in the slots), a large one stored as is, a middle
+// one, two small ones.
 std::vector<TestFile> Files() {
-  return {{"first.txt", Content(100, 1)},
+  return {{"first.bin", Content(200000, 1)},
           {"data/big.bin", Content(300007, 2), false},
           {"data/middle.bin", Content(5000, 3)},
           {"last/a.txt", Content(200, 4)},
@@ -137,6 +138,25 @@ TEST_P(DirectReadTest, FilesReadWholeOutOfOrderLeaveTheSlotsAloneAndSmallPiecesU
   EXPECT_EQ(PakFileRead(middle, bytes.data(), 5000), 5000);
   EXPECT_EQ(bytes, files[2].data);
   PakFileClose(middle);
+}
+
+TEST_P(DirectReadTest, ALargeFileReadInDataOrderStreamsThroughTheSlots) {
+  const std::vector<TestFile> files = Files();
+  ASSERT_GE(PakOpen(WritePak("stream.pak", files), 16, "", 0, false), 0);
+  const OpenPakfile& pak = *PakRegistry().back();
+  // The first file in data order, as a fresh pakfile's hint names it: its
+  // blocks are read one after another, with the read-ahead, as from a cold
+  // disk they should be.
+  PakFileHandle* first = PakFileOpen(files[0].path);
+  ASSERT_NE(first, nullptr);
+  const std::uint32_t end = pak.data_base + pak.records[static_cast<std::size_t>(first->entry)].data_offset +
+                            pak.records[static_cast<std::size_t>(first->entry)].size;
+  std::string bytes(files[0].data.size(), '\0');
+  EXPECT_EQ(PakFileRead(first, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
+            static_cast<std::int32_t>(bytes.size()));
+  EXPECT_TRUE(SameBytes(bytes, files[0].data));
+  EXPECT_TRUE(SlotsHold(pak.stream, end - 1));
+  PakFileClose(first);
 }
 
 TEST_P(DirectReadTest, AFailedDirectReadFailsThatCallAloneAndTheNextReadsAgain) {
