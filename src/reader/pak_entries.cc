@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "format/pak_path.h"
 #include "reader/entry_path.h"
 #include "reader/normalized_path.h"
 #include "reader/pak_find_entry.h"

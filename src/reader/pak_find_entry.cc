@@ -30,8 +30,8 @@ int CompareBackwards(std::string_view path, std::size_t& rest, const std::vector
 
 // Bisects records lo to hi (inclusive) for the path, the first comparison at
 // `probe`, the later ones halfway; the last two records are compared in turn.
-std::int32_t Bisect(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::int32_t lo,
-                    std::int32_t hi, std::int32_t probe) {
+std::int32_t Bisect(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::int32_t lo, std::int32_t hi,
+                    std::int32_t probe) {
   std::uint64_t& comparisons = EntryComparisonsOnThisThread();
   if (hi - lo > 1) {
     do {

@@ -80,7 +80,7 @@ HeaderVerdict OpenAndLoad(OpenPakfile& pak, std::string_view path, std::uint32_t
   if (use_cache && make_copy) {
     pak.copy_stamp = stamp;
     (void)BeginCacheCopy(pak.stream, pak.cache_open_path);  // without a copy when it cannot be made
-    PublishSlots(pak);  // reads take the slots from now on, which write the copy
+    PublishSlots(pak);                                      // reads take the slots from now on, which write the copy
   }
   return LoadHeader(pak, kNoStamp);
 }

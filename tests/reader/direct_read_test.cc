@@ -87,8 +87,8 @@ TEST_P(DirectReadTest, EveryOffsetAndLengthAroundBlockEdgesComesOutAsStored) {
       for (std::int64_t step : {-1, 0, 1}) offsets.push_back(at - start + static_cast<std::uint64_t>(step));
     }
     for (std::uint64_t offset : offsets) {
-      for (std::uint32_t length : {1u, 15u, 4095u, 4096u, 4097u, block - 1, block, block + 1, 16383u, 16384u, 16385u,
-                                   200000u, 400000u}) {
+      for (std::uint32_t length :
+           {1u, 15u, 4095u, 4096u, 4097u, block - 1, block, block + 1, 16383u, 16384u, 16385u, 200000u, 400000u}) {
         std::string buf(length + 16, '\x7e');
         const PakReadResult got = PakFileReadAt(handle, offset, buf.data() + 8, length);
         const std::size_t expect = offset < want.size() ? std::min<std::size_t>(length, want.size() - offset) : 0;
