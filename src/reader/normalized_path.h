@@ -3,7 +3,6 @@
 // allocates nothing for it; only a longer path goes to the heap.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -21,7 +20,7 @@ class NormalizedPath {
       heap_.resize(path.size());
       out = heap_.data();
     }
-    std::transform(path.begin(), path.end(), out, NormalizePathByte);
+    for (std::size_t i = 0; i < path.size(); ++i) out[i] = NormalizePathByte(path[i]);
     view_ = std::string_view(out, path.size());
   }
   NormalizedPath(const NormalizedPath&) = delete;
