@@ -33,11 +33,21 @@
 namespace kestrum {
 namespace {
 
+// A piece this small that leaves more of its file to read goes through the
+// slots: the block it loads serves the pieces that follow. A larger one, or
+// the last piece of a file, goes straight to the caller's buffer unless the
+// slots already hold it.
+constexpr std::uint32_t kSmallPiece = 16384;
+
+bool SmallPiece(const OpenPakfile& pak, std::uint64_t count, bool ends_file) {
+  return !ends_file && count < kSmallPiece && count < pak.stream.block_size;
+}
+
 // Whether the slots may serve this read, judged from what they looked like
 // when the lock was last released.
 bool SlotsMayServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t count, bool ends_file) {
   if (pak.may_write_copy.load(std::memory_order_relaxed)) return true;
-  if (!ends_file && ReadsThroughSlots(pak, count)) return true;
+  if (SmallPiece(pak, count, ends_file)) return true;
   const std::uint64_t slots = pak.published_slots.load(std::memory_order_relaxed);
   for (const std::uint64_t start : {slots & 0xFFFFFFFFu, slots >> 32}) {
     if (start <= position && position < start + pak.stream.block_size) return true;
@@ -49,7 +59,7 @@ bool SlotsMayServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t
 bool SlotsServe(const OpenPakfile& pak, std::uint64_t position, std::uint64_t count, bool ends_file) {
   const PakStream& stream = pak.stream;
   if (stream.mode == StreamMode::kWritingCopy) return true;
-  if (!ends_file && ReadsThroughSlots(pak, count)) return true;
+  if (SmallPiece(pak, count, ends_file)) return true;
   return SlotsHold(stream, static_cast<std::uint32_t>(position));
 }
 

@@ -8,16 +8,6 @@
 
 namespace kestrum {
 
-// Reads below this size are the ones the slots serve best: several of them
-// share one block read. Larger ones go straight to the caller's buffer.
-inline constexpr std::uint32_t kSlotReadLimit = 16384;
-
-// Whether a read of `count` bytes of this pakfile goes through its read
-// slots when nothing else decides it (see pak_file_read.cc).
-inline bool ReadsThroughSlots(const OpenPakfile& pak, std::uint64_t count) {
-  return count < kSlotReadLimit && count < pak.stream.block_size;
-}
-
 // Records the slots' positions and whether a cache copy is being written in
 // the pakfile's published_slots and may_write_copy. Called with the lock
 // held (or while no other thread uses the pakfile), after slot work.
