@@ -24,14 +24,6 @@ using testing::ReadWhole;
 using testing::SameBytes;
 using testing::TestFile;
 
-// What a read delivers: the stored bytes with the data mask removed.
-std::string Expected(const TestFile& file) {
-  if (file.masked) return file.data;
-  std::string bytes = file.data;
-  MaskData(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
-  return bytes;
-}
-
 // In data order: a file that takes the data area's first blocks (which the
 // header's reading leaves in the slots), a large one stored as is, a middle
 // one, two small ones.
@@ -55,23 +47,13 @@ std::vector<SlotView> Slots() {
   return view;
 }
 
-class DirectReadTest : public ReaderTest, public ::testing::WithParamInterface<AsyncBackend> {
- protected:
-  void SetUp() override {
-    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
-    if (GetParam() == AsyncBackend::kQueued && !testing::QueuedBackendAvailable()) GTEST_SKIP();
-  }
-  void TearDown() override {
-    InjectReadFailuresForTesting(0);
-    ReaderTest::TearDown();
-  }
-};
+using DirectReadTest = testing::BackendReaderTest;
 
 TEST_P(DirectReadTest, EveryOffsetAndLengthAroundBlockEdgesComesOutAsStored) {
   const std::vector<TestFile> files = Files();
   const std::string path = WritePak("edges.pak", files);
   const TestFile& big = files[1];
-  const std::string want = Expected(big);
+  const std::string want = ExpectedRead(big);
   for (std::uint32_t block_kib : {4u, 64u}) {
     ASSERT_GE(PakOpen(path, block_kib, "", 0, false), 0);
     const OpenPakfile& pak = *PakRegistry().back();
@@ -116,7 +98,7 @@ TEST_P(DirectReadTest, FilesReadWholeOutOfOrderLeaveTheSlotsAloneAndSmallPiecesU
   // Out of order and read whole: straight to the caller, no block read
   // (neither at open nor at read), whatever the size.
   for (const TestFile* file : {&files[3], &files[1], &files[4]}) {
-    EXPECT_TRUE(SameBytes(ReadWhole(file->path), Expected(*file))) << file->path;
+    EXPECT_TRUE(SameBytes(ReadWhole(file->path), ExpectedRead(*file))) << file->path;
     EXPECT_EQ(Slots(), after_header) << file->path;
   }
   // A small piece that leaves more of its file to read loads its block.
@@ -125,7 +107,7 @@ TEST_P(DirectReadTest, FilesReadWholeOutOfOrderLeaveTheSlotsAloneAndSmallPiecesU
   const std::uint32_t big_start = pak.data_base + pak.records[static_cast<std::size_t>(big->entry)].data_offset;
   char piece[1000];
   ASSERT_EQ(PakFileReadAt(big, 150000, piece, sizeof piece).bytes, sizeof piece);
-  EXPECT_EQ(std::string(piece, sizeof piece), Expected(files[1]).substr(150000, sizeof piece));
+  EXPECT_EQ(std::string(piece, sizeof piece), ExpectedRead(files[1]).substr(150000, sizeof piece));
   EXPECT_TRUE(SlotsHold(pak.stream, big_start + 150000));
   PakFileClose(big);
 
@@ -174,7 +156,7 @@ TEST_P(DirectReadTest, AFailedDirectReadFailsThatCallAloneAndTheNextReadsAgain) 
     const PakReadResult again = PakFileReadChecked(handle, buf.data(), static_cast<std::uint32_t>(buf.size()));
     EXPECT_EQ(again.error, PakError::kNone) << file->path;
     EXPECT_EQ(again.bytes, buf.size()) << file->path;
-    EXPECT_TRUE(SameBytes(buf, Expected(*file))) << file->path;
+    EXPECT_TRUE(SameBytes(buf, ExpectedRead(*file))) << file->path;
     PakFileClose(handle);
   }
 }
@@ -198,7 +180,7 @@ TEST_P(DirectReadTest, APakfileCutShortDeliversTheBytesThereAndSaysSo) {
   const PakReadResult got = PakFileReadChecked(big, buf.data(), static_cast<std::uint32_t>(files[1].data.size()));
   EXPECT_EQ(got.error, PakError::kNotAPakfile);
   ASSERT_EQ(got.bytes, 100000u);
-  EXPECT_TRUE(SameBytes(buf.substr(0, 100000), Expected(files[1]).substr(0, 100000)));
+  EXPECT_TRUE(SameBytes(buf.substr(0, 100000), ExpectedRead(files[1]).substr(0, 100000)));
   EXPECT_EQ(buf.substr(100000), std::string(buf.size() - 100000, '\x7e'));
   PakFileClose(big);
   // Files behind the cut are not there at all.
@@ -217,7 +199,7 @@ TEST_P(DirectReadTest, WhileACopyIsWrittenEvenLargeReadsGoThroughTheSlots) {
   ASSERT_NE(big, nullptr);
   const std::uint32_t end = pak.data_base + pak.records[static_cast<std::size_t>(big->entry)].data_offset +
                             pak.records[static_cast<std::size_t>(big->entry)].size;
-  EXPECT_TRUE(SameBytes(ReadWhole(files[1].path), Expected(files[1])));
+  EXPECT_TRUE(SameBytes(ReadWhole(files[1].path), ExpectedRead(files[1])));
   // The copy has grown past the file's bytes, read through on the way.
   EXPECT_GE(pak.stream.copy_pos, end);
   PakFileClose(big);
