@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +26,12 @@ struct OnRelease {
 };
 
 }  // namespace
+
+std::FILE* ScratchStream() {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) throw std::runtime_error("no scratch stream");
+  return stream;
+}
 
 std::string DevicePath() { return "/dev/null"; }
 
