@@ -12,9 +12,12 @@
 #
 # Installed layout, relative to the prefix:
 #   bin/kestrum
-#   share/man/man1/kestrum.1
-#   bin/kestrum-mount, share/man/man1/kestrum-mount.1   (not on Windows)
+#   share/man/man1/kestrum.1.gz             (kestrum.1 where there is no gzip)
+#   bin/kestrum-mount, share/man/man1/kestrum-mount.1.gz   (not on Windows)
 #   share/doc/kestrum/{README.md,format.md}
+#   share/doc/<package>/{copyright,changelog.Debian.gz} and
+#   share/lintian/overrides/<package>       for each Debian package (not on
+#                                           Windows)
 #   include/kestrum/kestrum.h               the C interface
 #   include/kestrum/pak_reader.h            the C++ interface
 #   include/kestrum/format/{pak_layout,locale_key,kestrum_export}.h
@@ -23,11 +26,15 @@
 #                                           resolve beside the header
 #   lib/libkestrum.so.1.0.0, lib/libkestrum.so.1, lib/libkestrum.so
 #   lib/libkestrum.a
+#   ("lib" is the multiarch lib/x86_64-linux-gnu under the /usr prefix on
+#   Debian, as GNUInstallDirs decides)
 #   (Windows: bin/kestrum.dll, lib/libkestrum.dll.a, lib/libkestrum.a)
 #   lib/cmake/Kestrum/Kestrum{Config,ConfigVersion,Targets*}.cmake and
 #   FindKestrumUring.cmake
 #   lib/pkgconfig/kestrum.pc
-#   lib/python3/dist-packages/kestrum/      (KESTRUM_PYTHON_INSTALL_DIR)
+#   lib/python3/dist-packages/kestrum/      (KESTRUM_PYTHON_INSTALL_DIR; always
+#                                           plain lib: the module is the same
+#                                           on every architecture)
 #
 # The subsystem CMakeLists files only describe the build; everything that is
 # about installing lives here, so that they stay as they are.
@@ -45,13 +52,55 @@ set_target_properties(kestrum_shared PROPERTIES EXPORT_NAME reader_shared)
 # src/api/CMakeLists.txt, which also lays them out in the build tree.
 
 set(KESTRUM_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrum)
-set(KESTRUM_PYTHON_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages
+set(KESTRUM_PYTHON_INSTALL_DIR lib/python3/dist-packages
     CACHE STRING "Where the Python module goes, relative to the prefix (Debian's place by default)")
+
+# Manual pages and Debian changelogs are installed compressed, as
+# distributions ship them: gzip -9n, so the bytes do not depend on the time
+# of the build.
+find_program(KESTRUM_GZIP gzip)
+set(KESTRUM_GZIPPED_FILES "")
+function(kestrum_gzipped source output_var)
+  get_filename_component(name "${source}" NAME)
+  if(NOT KESTRUM_GZIP OR WIN32)
+    set(${output_var} "${source}" PARENT_SCOPE)
+    return()
+  endif()
+  set(output ${PROJECT_BINARY_DIR}/gzipped/${name}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/gzipped
+    COMMAND ${KESTRUM_GZIP} -9nc ${source} > ${output}
+    DEPENDS ${source} VERBATIM)
+  set(KESTRUM_GZIPPED_FILES ${KESTRUM_GZIPPED_FILES} ${output} PARENT_SCOPE)
+  set(${output_var} ${output} PARENT_SCOPE)
+endfunction()
+
+# The copyright file and the changelog that Debian wants in the folder of
+# each package's documentation, and the package's lintian overrides.
+function(kestrum_debian_docs component package)
+  if(WIN32)
+    return()
+  endif()
+  # The packages are built by the project and not uploaded to Debian, so no
+  # "intent to package" bug exists for the first changelog entry to close.
+  set(overrides ${PROJECT_BINARY_DIR}/lintian-overrides/${package})
+  file(WRITE ${overrides} "# Built by the Kestrum project, not uploaded to Debian: no ITP bug to close.\n"
+                          "${package}: initial-upload-closes-no-bugs\n")
+  install(FILES ${overrides} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT ${component})
+  kestrum_gzipped(${PROJECT_SOURCE_DIR}/docs/debian/changelog changelog)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
+          COMPONENT ${component})
+  install(FILES ${changelog} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} RENAME changelog.Debian.gz
+          COMPONENT ${component})
+  set(KESTRUM_GZIPPED_FILES ${KESTRUM_GZIPPED_FILES} PARENT_SCOPE)
+endfunction()
 
 # --- the tool, its manual page and documentation ---------------------------
 
 install(TARGETS kestrum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
+kestrum_gzipped(${PROJECT_SOURCE_DIR}/docs/kestrum.1 manual)
+install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
+kestrum_debian_docs(tool kestrum)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/format.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrum COMPONENT tool)
 
@@ -59,7 +108,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/format.
 
 if(TARGET kestrum-mount)
   install(TARGETS kestrum-mount RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT mount)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrum-mount.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT mount)
+  kestrum_gzipped(${PROJECT_SOURCE_DIR}/docs/kestrum-mount.1 manual)
+  install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT mount)
+  kestrum_debian_docs(mount kestrum-mount)
 endif()
 
 # --- the reader runtime for embedding --------------------------------------
@@ -217,5 +268,14 @@ configure_file(${PROJECT_SOURCE_DIR}/src/python/kestrum/_installed.py.in ${PROJE
                @ONLY)
 install(FILES ${PROJECT_SOURCE_DIR}/src/python/kestrum/__init__.py ${PROJECT_BINARY_DIR}/python/_installed.py
         DESTINATION ${KESTRUM_PYTHON_INSTALL_DIR}/kestrum COMPONENT python)
+
+kestrum_debian_docs(lib libkestrum${PROJECT_VERSION_MAJOR})
+kestrum_debian_docs(dev libkestrum-dev)
+kestrum_debian_docs(python python3-kestrum)
+# Made with the default build, so that they are there to install.
+if(KESTRUM_GZIPPED_FILES)
+  list(REMOVE_DUPLICATES KESTRUM_GZIPPED_FILES)
+  add_custom_target(kestrum_gzipped_docs ALL DEPENDS ${KESTRUM_GZIPPED_FILES})
+endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/KestrumPackage.cmake)

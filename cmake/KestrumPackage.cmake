@@ -1,5 +1,5 @@
 # Debian packages, one per install component (see KestrumInstall.cmake):
-#   kestrum_<version>_<arch>.deb          the tool, its manual page and docs
+#   kestrum_<version>-1_<arch>.deb        the tool, its manual page and docs
 #   libkestrum1_<version>_<arch>.deb      the shared reader runtime
 #   libkestrum-dev_<version>_<arch>.deb   headers, static library, CMake and
 #                                         pkg-config files for embedding
@@ -15,6 +15,14 @@ set(KESTRUM_DEB_MAINTAINER "Kestrum developers <developers@kestrum.invalid>"
 set(CPACK_PACKAGE_NAME kestrum)
 set(CPACK_PACKAGE_VENDOR Kestrum)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian revision: the version is <upstream>-<revision>, as in
+# docs/debian/changelog, whose first entry must name the same version.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(KESTRUM_DEB_VERSION ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
+file(STRINGS ${PROJECT_SOURCE_DIR}/docs/debian/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^kestrum \\(${KESTRUM_DEB_VERSION}\\) ")
+  message(FATAL_ERROR "docs/debian/changelog starts with '${changelog_head}', not version ${KESTRUM_DEB_VERSION}")
+endif()
 # Each component's description starts with its summary line; no common
 # CPACK_PACKAGE_DESCRIPTION_SUMMARY, which CPack would put in front of both.
 set(CPACK_PACKAGE_CONTACT "${KESTRUM_DEB_MAINTAINER}")
@@ -45,12 +53,18 @@ string(CONCAT CPACK_DEBIAN_TOOL_DESCRIPTION
 # The shared runtime. Depends: computed by dpkg-shlibdeps (libc, libstdc++,
 # liburing2); a shlibs file and the ldconfig trigger come with it.
 set(KESTRUM_LIB_PACKAGE libkestrum${PROJECT_VERSION_MAJOR})
-set(KESTRUM_SAME_VERSION "${KESTRUM_LIB_PACKAGE} (= ${PROJECT_VERSION})")
+set(KESTRUM_SAME_VERSION "${KESTRUM_LIB_PACKAGE} (= ${KESTRUM_DEB_VERSION})")
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${KESTRUM_LIB_PACKAGE})
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIB_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
+# The loader's cache is brought up to date by libc's ldconfig trigger, as
+# Debian asks; CPack would call ldconfig from postinst and postrm scripts
+# instead, which KestrumDebFixups.cmake takes out again once the package
+# is made.
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/docs/debian/triggers)
+list(APPEND CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/KestrumDebFixups.cmake)
 string(CONCAT CPACK_DEBIAN_LIB_DESCRIPTION
   "pakfile reader runtime of Kestrum (shared library)\n"
   "The runtime with which programs open pakfiles and read the files inside\n"

@@ -8,7 +8,7 @@ packages=(cmake ninja-build gcc g++ libgtest-dev libbenchmark-dev liburing-dev p
   fuse3)
 [ "${KESTRUM_SANITIZE_DEPS:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 # Building and checking the Debian package (scripts/package.sh).
-[ "${KESTRUM_PACKAGE_DEPS:-0}" = 1 ] && packages+=(dpkg-dev file groff-base man-db pkgconf)
+[ "${KESTRUM_PACKAGE_DEPS:-0}" = 1 ] && packages+=(dpkg-dev file groff-base lintian man-db pkgconf)
 
 missing=()
 for p in "${packages[@]}"; do

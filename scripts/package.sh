@@ -7,8 +7,8 @@
 # pakfile, that kestrum-mount mounts it (where /dev/fuse can be used), that
 # "man kestrum" and "man kestrum-mount" show the manual pages, that C++ and C programs build against the installed packages
 # (CMake package, pkg-config) and run, and that Debian's python3 imports the
-# module and reads the pakfile; then removes them again. Needs root for
-# apt-get.
+# module and reads the pakfile; then removes them again. lintian must report
+# no error and no warning on any of them. Needs root for apt-get.
 #   scripts/package.sh [BUILD_DIR]      (default: build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +25,8 @@ fail() {
 }
 
 echo "== build"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRUM_BUILD_TESTS=OFF \
+# The /usr prefix gives Debian's multiarch library folder.
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DKESTRUM_BUILD_TESTS=OFF \
   -DKESTRUM_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)"
 rm -f "$dir"/*.deb
@@ -61,33 +62,46 @@ lib_deb=$(deb_of libkestrum1)
 dev_deb=$(deb_of libkestrum-dev)
 python_deb=$(deb_of python3-kestrum)
 
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+libdir=./usr/lib/$multiarch
+
 echo "== contents"
 for deb in "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" "$mount_deb"; do
   echo "${deb#"$root"/}:"
   dpkg-deb -f "$deb" Package Version Section Architecture Maintainer Depends | sed 's/^/  /'
 done
-expect_contents "$tool_deb" ./usr/bin/kestrum ./usr/share/man/man1/kestrum.1 ./usr/share/doc/kestrum/format.md
-expect_contents "$lib_deb" ./usr/lib/libkestrum.so.1.0.0 ./usr/lib/libkestrum.so.1
+expect_contents "$tool_deb" ./usr/bin/kestrum ./usr/share/man/man1/kestrum.1.gz ./usr/share/doc/kestrum/format.md
+expect_contents "$lib_deb" "$libdir/libkestrum.so.1.0.0" "$libdir/libkestrum.so.1"
 expect_contents "$dev_deb" ./usr/include/kestrum/kestrum.h ./usr/include/kestrum/pak_reader.h \
   ./usr/include/kestrum/format/pak_layout.h ./usr/include/kestrum/format/locale_key.h \
-  ./usr/include/kestrum/format/kestrum_export.h ./usr/lib/libkestrum.a ./usr/lib/libkestrum.so \
-  ./usr/lib/cmake/Kestrum/KestrumConfig.cmake ./usr/lib/cmake/Kestrum/FindKestrumUring.cmake \
-  ./usr/lib/pkgconfig/kestrum.pc
+  ./usr/include/kestrum/format/kestrum_export.h "$libdir/libkestrum.a" "$libdir/libkestrum.so" \
+  "$libdir/cmake/Kestrum/KestrumConfig.cmake" "$libdir/cmake/Kestrum/FindKestrumUring.cmake" \
+  "$libdir/pkgconfig/kestrum.pc"
 expect_contents "$python_deb" ./usr/lib/python3/dist-packages/kestrum/__init__.py \
   ./usr/lib/python3/dist-packages/kestrum/_installed.py
-expect_contents "$mount_deb" ./usr/bin/kestrum-mount ./usr/share/man/man1/kestrum-mount.1
+expect_contents "$mount_deb" ./usr/bin/kestrum-mount ./usr/share/man/man1/kestrum-mount.1.gz
+for deb in "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" "$mount_deb"; do
+  package=$(dpkg-deb -f "$deb" Package)
+  expect_contents "$deb" "./usr/share/doc/$package/copyright" "./usr/share/doc/$package/changelog.Debian.gz"
+done
 expect_field "$tool_deb" Section '^utils$'
 expect_field "$tool_deb" Depends 'libc6'
 expect_field "$lib_deb" Depends 'liburing2'
-expect_field "$dev_deb" Depends 'libkestrum1 \(= [0-9.]+\)'
+expect_field "$dev_deb" Depends 'libkestrum1 \(= [0-9.]+-[0-9]+\)'
 expect_field "$dev_deb" Depends 'liburing-dev'
 expect_field "$python_deb" Architecture '^all$'
 expect_field "$python_deb" Depends 'python3'
-expect_field "$python_deb" Depends 'libkestrum1 \(= [0-9.]+\)'
+expect_field "$python_deb" Depends 'libkestrum1 \(= [0-9.]+-[0-9]+\)'
 expect_field "$mount_deb" Depends '(^|, )fuse3(,|$)'
 expect_field "$mount_deb" Depends 'libfuse3-3'
 ! dpkg-deb -f "$tool_deb" Depends | grep -q fuse || fail "the kestrum package depends on FUSE"
 dpkg-deb -I "$lib_deb" shlibs | grep -q '^libkestrum 1 libkestrum1' || fail "libkestrum1 has no shlibs entry"
+dpkg-deb -I "$lib_deb" triggers | grep -qx 'activate-noawait ldconfig' || fail "libkestrum1 does not trigger ldconfig"
+
+echo "== lintian"
+# Errors and warnings fail; informational tags are shown, not counted.
+lintian --fail-on error,warning --tag-display-limit 0 "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" "$mount_deb" ||
+  fail "lintian finds errors or warnings in the packages"
 
 for package in "${packages[@]}"; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
@@ -134,7 +148,7 @@ else
 fi
 
 echo "== man"
-[ "$(man -w kestrum)" = /usr/share/man/man1/kestrum.1 ] || fail "man -w kestrum: $(man -w kestrum 2>&1)"
+[ "$(man -w kestrum)" = /usr/share/man/man1/kestrum.1.gz ] || fail "man -w kestrum: $(man -w kestrum 2>&1)"
 page=$(MANPAGER=cat MANWIDTH=80 man kestrum 2>&1) || fail "man kestrum: $page"
 grep -q 'kestrum - build, list and unpack pakfiles' <<<"$page" || fail "man kestrum shows no NAME line"
 page=$(MANPAGER=cat MANWIDTH=80 man kestrum-mount 2>&1) || fail "man kestrum-mount: $page"
@@ -160,7 +174,7 @@ cc -std=c99 -pedantic-errors -Wall -Wextra -Werror tests/api/c_program.c $(pkg-c
   -o "$work/c/c_program"
 "$work/c/c_program" "$work/c/c.pak"
 # (/lib is /usr/lib on a merged /usr)
-ldd "$work/c/c_program" | grep -qE '=> (/usr)?/lib/libkestrum\.so\.1 ' || fail "the C program does not load the installed libkestrum.so.1"
+ldd "$work/c/c_program" | grep -qE "=> (/usr)?/lib/$multiarch/libkestrum\\.so\\.1 " || fail "the C program does not load the installed libkestrum.so.1"
 
 echo "== python"
 (cd "$work/tree" && /usr/bin/python3 -c '
@@ -177,6 +191,6 @@ trap - EXIT
 [ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get purge"
 [ ! -e /usr/bin/kestrum-mount ] || fail "/usr/bin/kestrum-mount is still there after apt-get purge"
 [ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get purge"
-[ ! -e /usr/lib/libkestrum.so.1 ] || fail "/usr/lib/libkestrum.so.1 is still there after apt-get purge"
+[ ! -e "/usr/lib/$multiarch/libkestrum.so.1" ] || fail "libkestrum.so.1 is still there after apt-get purge"
 [ ! -e /usr/lib/python3/dist-packages/kestrum ] || fail "the Python module is still there after apt-get purge"
 echo "package: ${packages[*]} build, install, work and remove cleanly"

@@ -24,7 +24,8 @@ foreach(file include/kestrum/kestrum.h include/kestrum/pak_reader.h include/kest
              include/kestrum/format/locale_key.h include/kestrum/format/kestrum_export.h lib/libkestrum.a
              lib/libkestrum.so lib/libkestrum.so.1 lib/cmake/Kestrum/KestrumConfig.cmake
              lib/cmake/Kestrum/FindKestrumUring.cmake lib/pkgconfig/kestrum.pc
-             lib/python3/dist-packages/kestrum/__init__.py share/man/man1/kestrum.1 bin/kestrum)
+             lib/python3/dist-packages/kestrum/__init__.py share/man/man1/kestrum.1.gz bin/kestrum
+             share/doc/kestrum/copyright share/doc/libkestrum1/changelog.Debian.gz)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
