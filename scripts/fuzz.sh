@@ -4,6 +4,9 @@
 # Default: 60 seconds each, every target, fixed seed. New crash inputs land
 # in build-fuzz/crashes/<target>/; copy them to fuzz/regressions/<target>/
 # once fixed, so that they replay as tests. Prints executions and coverage.
+# Inputs are at most a few KiB, so no single allocation may pass 64 MiB (a
+# size taken from a damaged header and trusted, for instance) and the whole
+# process, sanitizers included, stays under 1 GiB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +29,7 @@ for t in "${targets[@]}"; do
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
   echo "== $t: $seconds s"
   if ! "build-fuzz/fuzz/${t}_fuzzer" "$work" "fuzz/corpus/$t" "${dict[@]}" -seed=1 -max_total_time="$seconds" \
-      -artifact_prefix="$crashes/" -print_final_stats=1 2> "build-fuzz/$t.log"; then
+      -malloc_limit_mb=64 -rss_limit_mb=1024 -artifact_prefix="$crashes/" -print_final_stats=1 2> "build-fuzz/$t.log"; then
     status=1
     echo "   crash: see build-fuzz/$t.log and $crashes/"
   fi
