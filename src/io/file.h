@@ -117,6 +117,10 @@ std::optional<std::string> FinalLinkTarget(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Replaces `to` with `from` in one step.
 bool RenameReplacing(const std::string& from, const std::string& to);
+// Makes the entries of the folder that holds `path` durable, so that a
+// rename into it survives a power loss; false when the system reports an
+// error. (Windows journals names itself: nothing to do there.)
+bool SyncFolderOf(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Creates one directory level; false if it could not be created (including
 // when it already exists).

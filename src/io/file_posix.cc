@@ -257,6 +257,16 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool RenameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
+bool SyncFolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -260,6 +260,8 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
+bool SyncFolderOf(const std::string&) { return true; }
+
 bool IsDirectory(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

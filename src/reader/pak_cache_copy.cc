@@ -33,7 +33,11 @@ bool CommitCacheCopy(OpenPakfile& pak) {
   // opened; the pakfile is never replaced. (The file opened to tell is
   // closed again before the rename, which Windows needs.)
   if (IsSameFile(OpenRegularForReading(pak.cache_open_path), stream.file.file())) return false;
-  return RenameReplacing(stream.copy_temp_path, pak.cache_open_path);
+  if (!RenameReplacing(stream.copy_temp_path, pak.cache_open_path)) return false;
+  // The copy is in place and whole whatever this says: a rename lost to a
+  // power loss leaves the old file or none at the cache path, never a part.
+  (void)SyncFolderOf(pak.cache_open_path);
+  return true;
 }
 
 }  // namespace
