@@ -18,7 +18,8 @@ tools pinned to one core (taskset -c 0).
 The "load" phase times asset loading as a game does it (bench/load_*.cc):
 every file opened, read whole and closed, in data order or in a fixed
 random order, by one or four threads, through the reader runtime, from the
-loose files, and through PhysicsFS from a stored zip; warm, and cold (the
+loose files, and through PhysicsFS from a stored zip (the runtime both
+through its C++ interface and through its C one); warm, and cold (the
 page cache dropped before each run; needs root). Every route must deliver
 the same bytes (checked once per corpus). The "syscalls" phase counts the
 system calls of building and unpacking with strace -f -c, per file.
@@ -320,6 +321,7 @@ def bench_load(root, kestrum, bench_dir, rounds, corpora):
         run(f"zip -0 -q {arch}/z.zip -@ < {lst}", tree)
         routes = {
             "Kestrum": f"{load_k} {lst} ORDER THREADS VERIFY kestrum {arch}/k.pak 64",
+            "Kestrum, C interface": f"{load_k} {lst} ORDER THREADS VERIFY kestrum-c {arch}/k.pak 64",
             "loose files": f"{load_k} {lst} ORDER THREADS VERIFY loose {tree}",
             "PhysicsFS": f"{load_p} {lst} ORDER THREADS VERIFY {arch}/z.zip",
         }
@@ -334,14 +336,14 @@ def bench_load(root, kestrum, bench_dir, rounds, corpora):
 
     lines = [f"### Asset loading: every file opened, read whole and closed (medians of {rounds})", "",
              "| cache | corpus | order | threads | Kestrum | loose files | PhysicsFS | Kestrum / loose "
-             "| Kestrum, 4 threads / 1 |",
-             "|---|---|---|---:|---:|---:|---:|---:|---:|"]
+             "| Kestrum, 4 threads / 1 | C interface / C++ |",
+             "|---|---|---|---:|---:|---:|---:|---:|---:|---:|"]
     one_thread = {}
     for cache, name, order, threads in LOAD_CELLS:
         if name not in prepared:
             continue
         if cache == "cold" and not can_drop:
-            lines.append(f"| cold | {name} | {order} | {threads} | (needs root to drop the page cache) | | | |")
+            lines.append(f"| cold | {name} | {order} | {threads} | (needs root to drop the page cache) | | | | | |")
             continue
         tree, routes = prepared[name]
         times = {r: [] for r in routes}
@@ -364,7 +366,8 @@ def bench_load(root, kestrum, bench_dir, rounds, corpora):
             scaling = f"{med['Kestrum'] / one_thread[(cache, name, order)]:.2f}"
         lines.append(f"| {cache} | {name} | {order} | {threads} | {med['Kestrum']:.3f} s | "
                      f"{med['loose files']:.3f} s | {med['PhysicsFS']:.3f} s | "
-                     f"**{med['Kestrum'] / med['loose files']:.2f}** | {scaling} |")
+                     f"**{med['Kestrum'] / med['loose files']:.2f}** | {scaling} | "
+                     f"{med['Kestrum, C interface'] / med['Kestrum']:.2f} |")
     lines.append("")
     lines.append("The pakfile is read with 64 KiB blocks; PhysicsFS with a 64 KiB buffer per file.")
     lines.append("")
