@@ -150,7 +150,7 @@ TEST_F(PackParallel, FilesAcrossWindowEdgesKeepTheirBytes) {
     std::string checked, packed;
     const auto drop = [&](PackPlan& plan) {
       if (!reopen) return;
-      for (std::size_t k = 0; k < plan.checked_files.size(); k += 2) plan.checked_files[k] = File();
+      for (std::size_t k = 0; k < plan.accepted.size(); k += 2) ForgetCheckedFile(plan, k);
     };
     ASSERT_EQ(Build(list, drop, checked, packed), 0) << packed;
     EXPECT_NE(checked.find("data=8388608)"), std::string::npos);
@@ -187,8 +187,8 @@ TEST_F(PackParallel, ChangedFileStopsTheCopyAtItsOwnLine) {
     std::string checked, packed;
     const auto change = [&](PackPlan& plan) {
       // Every other file opened again, to mix both kinds of input.
-      for (std::size_t k = 1; k < plan.checked_files.size(); k += 2) plan.checked_files[k] = File();
-      if (!c.keep_open) plan.checked_files[c.victim] = File();
+      for (std::size_t k = 1; k < plan.accepted.size(); k += 2) ForgetCheckedFile(plan, k);
+      if (!c.keep_open) ForgetCheckedFile(plan, c.victim);
       c.change(Name(c.victim));
     };
     EXPECT_EQ(Build(list, change, checked, packed), 1);
