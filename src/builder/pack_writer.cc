@@ -179,7 +179,7 @@ class DataCopy {
     windows_.assign(std::min<std::uint64_t>(kWindows, window_count),
                     std::vector<std::uint8_t>(std::min(kWindowSize, data_size)));
     copier_.Allow(Allowance());
-    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(chunks_[c]); });
+    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(c); });
   }
 
   // Writes the data area at the output's position. Prints what copying one
@@ -196,7 +196,7 @@ class DataCopy {
     return allowed;
   }
 
-  CopyOutcome ReadChunk(const CopyChunk& chunk);
+  CopyOutcome ReadChunk(std::size_t c);
 
   const EntryTable& table_;
   PackPlan& plan_;
@@ -210,7 +210,8 @@ class DataCopy {
 // Reads the chunk's part of each of its files into its window, masked where
 // asked, stopping at the first file that changed or could not be read. A
 // file that goes on past the chunk stays open for the chunks after it.
-CopyOutcome DataCopy::ReadChunk(const CopyChunk& chunk) {
+CopyOutcome DataCopy::ReadChunk(std::size_t c) {
+  const CopyChunk& chunk = chunks_[c];
   // A chunk of empty files may lie past the last window.
   const std::span<std::uint8_t> window =
       chunk.end > chunk.begin ? std::span(windows_[chunk.window() % kWindows]) : std::span<std::uint8_t>();
@@ -236,7 +237,9 @@ CopyOutcome DataCopy::ReadChunk(const CopyChunk& chunk) {
     if (piece.first) {
       piece.path = OpenPath(e, paths[k - chunk.first]);
     } else {
-      copier_.WaitDone(chunk.opened_in);  // which opened the file
+      // The file was opened (or found changed) where it starts; its last
+      // piece closes it, so every piece before must have been read by then.
+      for (std::size_t w = chunk.opened_in; w < (piece.last ? c : chunk.opened_in + 1); ++w) copier_.WaitDone(w);
     }
   }
   const InputOutcome read = plan_.inputs->Read(pieces);

@@ -8,6 +8,7 @@
 #include "builder/list_file.h"
 #include "builder/pack_writer.h"
 #include "builder/scratch_dir_fixture.h"
+#include "io/batch_mode.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
@@ -18,12 +19,19 @@ namespace {
 using testing::ReadFileBytes;
 using testing::WriteFile;
 
-class PackFaults : public testing::InScratchDir {
+// Run with the system's queued service for the listed files and with plain
+// calls (io/input_files.h).
+class PackFaults : public testing::InScratchDir, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     if (!testing::OpenFilesCanBeChanged()) GTEST_SKIP() << "files held open for the copy cannot change here";
+    ForcePlainBatchesForTesting(GetParam());
     InScratchDir::SetUp();
     Reset();
+  }
+  void TearDown() override {
+    InScratchDir::TearDown();
+    ForcePlainBatchesForTesting(false);
   }
   static void Reset() {
     std::filesystem::remove_all("victim");
@@ -50,7 +58,7 @@ class PackFaults : public testing::InScratchDir {
   }
 };
 
-TEST_F(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
+TEST_P(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
   const std::vector<std::function<void()>> changes{
       [] { WriteFile("victim", "short"); },
       [] { WriteFile("victim", "original bytes and then some"); },
@@ -58,6 +66,12 @@ TEST_F(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
       [] {
         std::filesystem::remove("victim");
         std::filesystem::create_directory("victim");
+      },
+      // Another file of the same length renamed over it: only the name
+      // tells.
+      [] {
+        WriteFile("other", "ORIGINAL BYTES");
+        std::filesystem::rename("other", "victim");
       },
   };
   for (std::size_t i = 0; i < changes.size(); ++i) {
@@ -73,7 +87,7 @@ TEST_F(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
   }
 }
 
-TEST_F(PackFaults, SameSizeChangeIsPackedAsItNowStands) {
+TEST_P(PackFaults, SameSizeChangeIsPackedAsItNowStands) {
   std::string printed;
   ASSERT_EQ(PlanChangeWrite([] { WriteFile("victim", "replaced bytes"); }, printed), 0);
   testing::DecodedPak pak;
@@ -81,6 +95,29 @@ TEST_F(PackFaults, SameSizeChangeIsPackedAsItNowStands) {
   ASSERT_TRUE(testing::DecodePakFile("out.pak", {}, pak, why));
   EXPECT_EQ(pak.entries[pak.data_order[1]].data, "replaced bytes");
 }
+
+// Files that come and go beside the listed ones change nothing: the listed
+// files are packed as they were checked.
+TEST_P(PackFaults, NeighboursComingAndGoingChangeNothing) {
+  WriteFile("gone", "x");
+  std::string printed;
+  ASSERT_EQ(PlanChangeWrite(
+                [] {
+                  WriteFile("new neighbour", "y");
+                  std::filesystem::remove("gone");
+                  std::filesystem::rename("new neighbour", "renamed neighbour");
+                },
+                printed),
+            0)
+      << printed;
+  testing::DecodedPak pak;
+  std::string why;
+  ASSERT_TRUE(testing::DecodePakFile("out.pak", {}, pak, why));
+  EXPECT_EQ(pak.entries[pak.data_order[1]].data, "original bytes");
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, PackFaults, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Plain" : "Queued"; });
 
 }  // namespace
 }  // namespace kestrum
