@@ -16,7 +16,8 @@
 // is checked, and a file is checked again by its path at the copy only when
 // something was created, removed or renamed in its directory since (or the
 // directory could not be watched: no permission, no watch left, a file
-// system whose changes may come from elsewhere).
+// system whose changes may come from elsewhere), or when it was listed by a
+// symbolic link, whose file lies in a directory not watched.
 //
 // Each ring serves the check groups g with g % rings == its number, so the
 // two threads that check consecutive groups never wait for each other's
@@ -363,14 +364,19 @@ void QueuedInputs::Check(std::size_t first, std::span<const std::string> paths, 
       CheckPlainly(file, path, out[i]);
       continue;
     }
-    // Measured first, so that only regular files are opened at all.
+    // Measured first, so that only regular files are opened at all. A
+    // symbolic link is followed; its file may lose its name in a directory
+    // that is not watched, so it is checked again by its path at the copy.
     struct stat st;
-    if (::fstatat(dir->fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::fstatat(dir->fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    const bool linked = S_ISLNK(st.st_mode);
+    if (linked && ::fstatat(dir->fd, name, &st, 0) != 0) continue;
+    if (!S_ISREG(st.st_mode)) continue;
     out[i].length = static_cast<std::uint64_t>(st.st_size);
     Held& h = held_[file];
     h.device = st.st_dev;
     h.inode = st.st_ino;
-    h.watch = dir->watch;
+    h.watch = linked ? -1 : dir->watch;
     opens.push_back({i, dir->fd, name});
   }
   if (opens.empty()) return;

@@ -35,6 +35,8 @@ class PackFaults : public testing::InScratchDir, public ::testing::WithParamInte
   }
   static void Reset() {
     std::filesystem::remove_all("victim");
+    std::filesystem::remove_all("target");
+    std::filesystem::remove_all("links");
     WriteFile("first", "1111");
     WriteFile("victim", "original bytes");
     WriteFile("last", "2222");
@@ -82,6 +84,34 @@ TEST_P(PackFaults, ShrunkGrownVanishedOrReplacedFilesStopTheBuild) {
               "Packing file... 1/3        \r"
               "Packing file... 2/3        \r"
               "Input file changed size: 'victim'\n")
+        << "change " << i;
+    ExpectNothingLeft();
+  }
+}
+
+// A listed name that is a symbolic link into another directory (and the
+// output in a third): the file it led to is removed, or another of the same
+// length takes its name there.
+TEST_P(PackFaults, ChangedTargetOfALinkStopsTheBuild) {
+  const std::vector<std::function<void()>> changes{
+      [] { std::filesystem::remove("target/real"); },
+      [] {
+        WriteFile("target/other", "ORIGINAL BYTES");
+        std::filesystem::rename("target/other", "target/real");
+      },
+  };
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    Reset();
+    WriteFile("links/first", "1111");
+    WriteFile("target/real", "original bytes");
+    std::filesystem::create_symlink("../target/real", "links/victim");
+    WriteFile("list.txt", "links/first\nlinks/victim\n");
+    std::string printed;
+    EXPECT_EQ(PlanChangeWrite(changes[i], printed), 1) << "change " << i;
+    EXPECT_EQ(printed,
+              "Packing file... 1/2        \r"
+              "Packing file... 2/2        \r"
+              "Input file changed size: 'links\\victim'\n")
         << "change " << i;
     ExpectNothingLeft();
   }
