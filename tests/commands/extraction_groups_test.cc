@@ -88,6 +88,51 @@ TEST(ExtractionGroups, SameLinesAndFilesEitherWay) {
   EXPECT_EQ(queued.tree.at("d0/e1/f333"), files[333].data);
 }
 
+// Whatever stands in the way of single entries in the middle of a run of
+// small files (a directory, a link, a FIFO, an older file at the path, a
+// link as a directory level) and a pakfile cut short inside its last files:
+// each entry gets its own line and message in order, nothing outside the
+// destination changes, and both ways end alike.
+TEST(ExtractionGroups, ObstaclesAndShortReadsAreReportedPerEntry) {
+  testing::TempDir dir;
+  std::vector<testing::TestFile> files;
+  for (std::size_t i = 0; i < 150; ++i) files.push_back({"a\\f" + std::to_string(i), Data(50 + i, i)});
+  files.push_back({"link\\f", "through the link"});
+  for (std::size_t i = 0; i < 20; ++i) files.push_back({"z\\f" + std::to_string(i), Data(5000, i)});
+  std::vector<std::uint8_t> image = testing::MakePakImage(files);
+  // The last 4096 bytes are padding: the cut falls among the z files.
+  image.resize(image.size() - 4096 - 50000);
+  testing::WriteFile(dir / "g.pak", std::string(image.begin(), image.end()));
+  testing::WriteFile(dir / "outside/victim", "victim");
+  const auto prepare = [&](const std::string& dest) {
+    testing::WriteFile(dest + "/a/f10/inner", "a directory at the path");
+    testing::WriteFile(dest + "/a/f40", "an older file, longer than the new one will be");
+    fs::create_symlink(dir / "outside/victim", dest + "/a/f20");
+    fs::create_directory_symlink(dir / "outside", dest + "/link");
+    return testing::MakeFifo(dest + "/a/f30");
+  };
+  if (!prepare(dir / "q") || !prepare(dir / "p")) GTEST_SKIP() << "no FIFOs here";
+  const Outcome queued = Extract(dir / "g.pak", dir / "q", false);
+  const Outcome plain = Extract(dir / "g.pak", dir / "p", true);
+  EXPECT_EQ(queued.exit_code, 0);
+  EXPECT_EQ(plain.exit_code, 0);
+  const std::string printed = queued.printed.substr(queued.printed.find('\n') + 1);
+  EXPECT_EQ(printed, plain.printed.substr(plain.printed.find('\n') + 1));
+  EXPECT_TRUE(queued.tree == plain.tree);
+  EXPECT_NE(printed.find("a\\f9\na\\f10\n  ERROR: Opening extracted file for writing failed!\na\\f11\n"),
+            std::string::npos);
+  EXPECT_NE(printed.find("a\\f149\nlink\\f\n  ERROR: Link in path, entry skipped!\nz\\f0\n"), std::string::npos);
+  EXPECT_NE(printed.find("Error while reading input pakfile file!\n"), std::string::npos);
+  EXPECT_EQ(printed.find("  ERROR", printed.find("z\\f0")), std::string::npos);
+  EXPECT_EQ(testing::ReadFileBytes(dir / "outside/victim"), "victim");
+  EXPECT_FALSE(fs::exists(dir / "outside/f"));
+  for (const std::size_t i : {20, 30, 40, 41}) {
+    EXPECT_FALSE(fs::is_symlink(dir / ("q/a/f" + std::to_string(i)))) << i;
+    EXPECT_EQ(queued.tree.at("a/f" + std::to_string(i)), files[i].data) << i;
+  }
+  EXPECT_EQ(queued.tree.at("z/f0"), files[151].data);
+}
+
 // One file in the middle of a run of small ones cannot be written whole (a
 // file size limit): the run stops there with exit code 1, the files after
 // it in the same group are gone again, and the directory that only later
