@@ -112,9 +112,10 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
 // The copy fills windows of the data area, aligned to their size, and writes
 // each whole once it is complete and the one before it is written: as many
 // writes as one buffer of this size would take. This many windows are filled
-// or written at once.
+// or written at once: one being written, two being read on two threads,
+// which keeps a build of large files within 8 MiB.
 constexpr std::uint64_t kWindowSize = 1 << 20;
-constexpr std::size_t kWindows = 4;
+constexpr std::size_t kWindows = 3;
 // Files are read in chunks of at most this many, within one window.
 constexpr std::size_t kCopyChunkFiles = 64;
 

@@ -303,7 +303,10 @@ bool QueuedInputs::Start(std::size_t count) {
   ReserveOpenFiles(std::min(limit, 2 * directories_kept_ + 64));
   const std::size_t groups_per_ring = limit / group_ - 1;
   const std::size_t groups = std::max<std::size_t>(1, (count + group_ - 1) / group_);
-  const std::size_t rings = std::clamp<std::size_t>((groups + groups_per_ring - 1) / groups_per_ring, 2, kMaxRings);
+  // Two rings at least, one for each thread, unless a single group leaves
+  // nothing for the second.
+  const std::size_t rings = std::clamp<std::size_t>((groups + groups_per_ring - 1) / groups_per_ring,
+                                                    std::min<std::size_t>(groups, 2), kMaxRings);
   const std::size_t needed = (groups + rings - 1) / rings;  // groups held per ring
   held_slots_ = static_cast<unsigned>(std::min(needed, groups_per_ring) * group_);
   for (std::size_t r = 0; r < rings; ++r) {
