@@ -105,13 +105,15 @@ TEST(ExtractionGroups, ObstaclesAndShortReadsAreReportedPerEntry) {
   testing::WriteFile(dir / "g.pak", std::string(image.begin(), image.end()));
   testing::WriteFile(dir / "outside/victim", "victim");
   const auto prepare = [&](const std::string& dest) {
+    fs::create_directories(dest + "/a");
+    if (!testing::MakeFifo(dest + "/a/f30")) return false;
     testing::WriteFile(dest + "/a/f10/inner", "a directory at the path");
     testing::WriteFile(dest + "/a/f40", "an older file, longer than the new one will be");
     fs::create_symlink(dir / "outside/victim", dest + "/a/f20");
     fs::create_directory_symlink(dir / "outside", dest + "/link");
-    return testing::MakeFifo(dest + "/a/f30");
+    return true;
   };
-  if (!prepare(dir / "q") || !prepare(dir / "p")) GTEST_SKIP() << "no FIFOs here";
+  if (!prepare(dir / "q") || !prepare(dir / "p")) GTEST_SKIP() << "no FIFOs and links here";
   const Outcome queued = Extract(dir / "g.pak", dir / "q", false);
   const Outcome plain = Extract(dir / "g.pak", dir / "p", true);
   EXPECT_EQ(queued.exit_code, 0);
