@@ -22,6 +22,17 @@ loose files, and through PhysicsFS from a stored zip; warm, and cold (the
 page cache dropped before each run; needs root). Every route must deliver
 the same bytes (checked once per corpus). The "syscalls" phase counts the
 system calls of building and unpacking with strace -f -c, per file.
+
+The "mount" phase times kestrum-mount against squashfuse (a squashfs image
+made with mksquashfs -noI -noD -noF, so nothing is compressed) and
+archivemount (an uncompressed tar) on the same tree: find over the mount,
+reading every file (tar to a pipe: GNU tar does not read files it archives
+to /dev/null), and on the large corpus one 256 MiB file read whole, its
+first and its last 64 MiB. The images lie on the tmpfs, warm; every timed
+run gets a fresh mount (mounting untimed, but timed once in a row of its
+own), so each run reads through the file system and not the kernel's cache
+of it. Before timing, every file's bytes are compared across the three
+mounts. Needs a usable /dev/fuse.
 """
 import argparse
 import os
@@ -368,6 +379,119 @@ def bench_load(root, kestrum, bench_dir, rounds, corpora):
     return "\n".join(lines)
 
 
+# ---------------------------------------------------------------- mounting
+
+MOUNTERS = ("kestrum-mount", "squashfuse", "archivemount")
+
+
+def fuse_usable():
+    return os.access("/dev/fuse", os.R_OK | os.W_OK) and shutil.which("fusermount3") is not None
+
+
+def unmount(mountpoint: Path):
+    if os.path.ismount(mountpoint):
+        if subprocess.run(["fusermount3", "-u", str(mountpoint)], stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["fusermount3", "-u", "-z", str(mountpoint)], stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while os.path.ismount(mountpoint) and time.monotonic() < deadline:
+        time.sleep(0.01)
+
+
+def mount(cmd, mountpoint: Path):
+    """Runs a mounter; returns the seconds until the tree is mounted."""
+    start = time.perf_counter()
+    proc = subprocess.run(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if proc.returncode != 0:
+        raise RuntimeError(f"`{cmd}` exited {proc.returncode}: {proc.stderr.decode(errors='replace').strip()[:400]}")
+    while not os.path.ismount(mountpoint):
+        if time.perf_counter() - start > 300:
+            raise RuntimeError(f"`{cmd}` did not mount {mountpoint}")
+        time.sleep(0.005)
+    return time.perf_counter() - start
+
+
+def tree_digest(root: Path):
+    """{lower-case path: SHA-256 of the bytes} of every file below root."""
+    import hashlib
+    digest = {}
+    for dirpath, _, filenames in os.walk(root):
+        for f in filenames:
+            p = Path(dirpath) / f
+            h = hashlib.sha256()
+            with open(p, "rb") as stream:
+                for chunk in iter(lambda: stream.read(1 << 20), b""):
+                    h.update(chunk)
+            digest[str(p.relative_to(root)).lower()] = h.hexdigest()
+    return digest
+
+
+def bench_mount(name, root, out, kestrum, mounter, rounds):
+    src = corpus(root, name)
+    tree, lst = src / "tree", src / "files.txt"
+    warm(tree)
+    images = out / "mount-images"
+    shutil.rmtree(images, ignore_errors=True)
+    images.mkdir(parents=True)
+    run(f"{kestrum} -- -a {lst} {images}/k.pak", tree)
+    run(f"mksquashfs . {images}/s.sqfs -noI -noD -noF -noappend -no-progress", tree)
+    run(f"tar -cf {images}/t.tar -T {lst}", tree)
+    points = {m: out / f"mnt-{m}" for m in MOUNTERS}
+    commands = {
+        "kestrum-mount": f"{mounter} -- {images}/k.pak {points['kestrum-mount']}",
+        "squashfuse": f"squashfuse {images}/s.sqfs {points['squashfuse']}",
+        "archivemount": f"archivemount -o readonly {images}/t.tar {points['archivemount']}",
+    }
+    ops = {"find": "find {m} > /dev/null",
+           "read every file (tar to a pipe)": "tar -cf - -C {m} . | cat > /dev/null"}
+    sizes = {}
+    if name == "large":
+        ops["256 MiB file, whole"] = "dd if={m}/blob0.bin of=/dev/null bs=1M status=none"
+        ops["its first 64 MiB"] = "dd if={m}/blob0.bin of=/dev/null bs=1M count=64 status=none"
+        ops["its last 64 MiB"] = "dd if={m}/blob0.bin of=/dev/null bs=1M skip=192 status=none"
+        sizes = {"256 MiB file, whole": 256, "its first 64 MiB": 64, "its last 64 MiB": 64}
+    times = {op: {m: [] for m in MOUNTERS} for op in ["mount", *ops]}
+    try:
+        for point in points.values():
+            point.mkdir(parents=True, exist_ok=True)
+            unmount(point)
+        digests = {}
+        for m in MOUNTERS:
+            mount(commands[m], points[m])
+            digests[m] = tree_digest(points[m])
+            unmount(points[m])
+        if len({tuple(sorted(d.items())) for d in digests.values()}) != 1:
+            raise RuntimeError(f"the mounts of {name} show different trees or bytes")
+        for _ in range(rounds):
+            for op, cmd in ops.items():
+                for m in MOUNTERS:
+                    subprocess.run(f"cat {images}/* > /dev/null", shell=True, check=True)
+                    time.sleep(SETTLE_SECONDS / 5)
+                    times["mount"][m].append(mount(commands[m], points[m]))
+                    seconds, _ = run(cmd.format(m=points[m]), out)
+                    times[op][m].append(seconds)
+                    unmount(points[m])
+    finally:
+        for point in points.values():
+            unmount(point)
+        shutil.rmtree(images, ignore_errors=True)
+    med = {op: {m: statistics.median(v) for m, v in per.items()} for op, per in times.items()}
+    lines = [f"### {name}: through the mount ({len(digests['kestrum-mount'])} files; medians of {rounds}, "
+             f"a fresh mount per run)", "",
+             "| job | " + " | ".join(MOUNTERS) + " | kestrum-mount / fastest other |",
+             "|---|" + "---:|" * (len(MOUNTERS) + 1)]
+    for op, per in med.items():
+        cells = []
+        for m in MOUNTERS:
+            cell = f"{per[m]:.3f} s"
+            if op in sizes:
+                cell += f" ({sizes[op] / 1024 / per[m]:.2f} GiB/s)"
+            cells.append(cell)
+        fastest = min(per[m] for m in MOUNTERS[1:])
+        lines.append(f"| {op} | " + " | ".join(cells) + f" | **{per['kestrum-mount'] / fastest:.2f}** |")
+    lines.append("")
+    return "\n".join(lines)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--kestrum", default=str(ROOT / "build-release/src/driver/kestrum"))
@@ -376,9 +500,11 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--only", nargs="*", default=list(CORPORA), choices=list(CORPORA))
     ap.add_argument("--phases", nargs="*", default=["build", "list", "extract"],
-                    choices=["build", "list", "extract", "syscalls", "load"])
+                    choices=["build", "list", "extract", "syscalls", "load", "mount"])
     ap.add_argument("--one-core", action="store_true", help="also time building and extraction on one core")
     ap.add_argument("--bench-dir", default=str(ROOT / "build-release/bench"), help="where the load benchmarks are")
+    ap.add_argument("--mounter", default=str(ROOT / "build-release/src/mount/kestrum-mount"),
+                    help="kestrum-mount, for the mount phase")
     ap.add_argument("--report", default=str(ROOT / "build-release/bench-report.md"))
     args = ap.parse_args()
 
@@ -386,13 +512,19 @@ def main():
     out.mkdir(parents=True, exist_ok=True)
     parts = [f"## Kestrum against the alternatives ({time.strftime('%Y-%m-%d %H:%M')}, {os.cpu_count()} cores, "
              f"medians of {args.rounds} alternating runs)", ""]
-    tool_phases = [p for p in args.phases if p != "load"]
+    tool_phases = [p for p in args.phases if p not in ("load", "mount")]
     for name in args.only if tool_phases else []:
         log(f"== {name}")
         parts.append(bench_corpus(name, root, out, args.kestrum, args.rounds, tool_phases, args.one_core))
     if "load" in args.phases:
         log("== asset loading")
         parts.append(bench_load(root, args.kestrum, Path(args.bench_dir), args.rounds, args.only))
+    if "mount" in args.phases:
+        if not fuse_usable():
+            parts.append("### Mounting: not timed (/dev/fuse cannot be used here, or fusermount3 is missing)\n")
+        for name in args.only if fuse_usable() else []:
+            log(f"== {name}: mounted")
+            parts.append(bench_mount(name, root, out, args.kestrum, args.mounter, args.rounds))
     shutil.rmtree(out, ignore_errors=True)
     text = "\n".join(parts)
     print(text)

@@ -1,6 +1,7 @@
 // Asset loading through the reader runtime, and from loose files for
 // comparison (see load_driver.h):
 //   kestrum_load_bench LIST ORDER THREADS [--verify] kestrum PAKFILE [BLOCK_KIB]
+//   kestrum_load_bench LIST ORDER THREADS [--verify] kestrum-c PAKFILE [BLOCK_KIB]
 //   kestrum_load_bench LIST ORDER THREADS [--verify] loose TREE
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "api/kestrum.h"
 #include "bench/load_driver.h"
 #include "reader/pak_reader.h"
 
@@ -37,6 +39,31 @@ int LoadFromPakfile(const LoadRun& run) {
     return got == size ? static_cast<long long>(size) : -1LL;
   });
   kestrum::PakCloseAll();
+  return code;
+}
+
+// The same through the C interface, whose handles are tokens in a table.
+int LoadFromPakfileThroughC(const LoadRun& run) {
+  if (run.route_args.size() < 2) return 2;
+  kestrum_open_options options{};
+  options.block_kib = run.route_args.size() > 2 ? std::atoi(run.route_args[2]) : 64;
+  kestrum_pak* pak = nullptr;
+  if (kestrum_pak_open_ex(run.route_args[1], &options, &pak, nullptr) != KESTRUM_OK) {
+    std::fprintf(stderr, "cannot open %s\n", run.route_args[1]);
+    return 1;
+  }
+  const int code = kestrum::bench::RunLoad(run, [](const std::string& path, std::vector<std::uint8_t>& buffer) {
+    kestrum_file* file = nullptr;
+    if (kestrum_file_open(path.c_str(), &file) != KESTRUM_OK) return -1LL;
+    std::uint64_t size = 0;
+    std::size_t got = 0;
+    bool ok = kestrum_file_size(file, &size) == KESTRUM_OK;
+    if (ok && buffer.size() < size) buffer.resize(size);
+    ok = ok && (size == 0 || kestrum_file_read(file, buffer.data(), size, &got) == KESTRUM_OK);
+    kestrum_file_close(file);
+    return ok && got == size ? static_cast<long long>(size) : -1LL;
+  });
+  kestrum_pak_close(pak);
   return code;
 }
 
@@ -74,9 +101,11 @@ int LoadLooseFiles(const LoadRun& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const LoadRun run = kestrum::bench::ParseLoadArguments(argc, argv, "kestrum PAKFILE [BLOCK_KIB] | loose TREE");
+  const LoadRun run =
+      kestrum::bench::ParseLoadArguments(argc, argv, "kestrum|kestrum-c PAKFILE [BLOCK_KIB] | loose TREE");
   if (!run.route_args.empty() && std::strcmp(run.route_args[0], "kestrum") == 0) return LoadFromPakfile(run);
+  if (!run.route_args.empty() && std::strcmp(run.route_args[0], "kestrum-c") == 0) return LoadFromPakfileThroughC(run);
   if (!run.route_args.empty() && std::strcmp(run.route_args[0], "loose") == 0) return LoadLooseFiles(run);
-  std::fprintf(stderr, "route must be kestrum or loose\n");
+  std::fprintf(stderr, "route must be kestrum, kestrum-c or loose\n");
   return 2;
 }

@@ -6,12 +6,14 @@
 #           package (find_package(Kestrum) -> Kestrum::reader, static, and
 #           Kestrum::reader_shared) and a pkg-config file (kestrum.pc)
 #   python  the Python module kestrum, over the shared library with ctypes
+#   mount   kestrum-mount with its manual page (Linux, where libfuse3 is found)
 # cmake --install installs them all; CPack makes one Debian package of each
 # (KestrumPackage.cmake).
 #
 # Installed layout, relative to the prefix:
 #   bin/kestrum
 #   share/man/man1/kestrum.1
+#   bin/kestrum-mount, share/man/man1/kestrum-mount.1   (not on Windows)
 #   share/doc/kestrum/{README.md,format.md}
 #   include/kestrum/kestrum.h               the C interface
 #   include/kestrum/pak_reader.h            the C++ interface
@@ -52,6 +54,13 @@ install(TARGETS kestrum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT to
 install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/format.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrum COMPONENT tool)
+
+# --- kestrum-mount: pakfiles through FUSE (Linux only) -------------------------
+
+if(TARGET kestrum-mount)
+  install(TARGETS kestrum-mount RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT mount)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/kestrum-mount.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT mount)
+endif()
 
 # --- the reader runtime for embedding --------------------------------------
 

@@ -4,6 +4,8 @@
 #   libkestrum-dev_<version>_<arch>.deb   headers, static library, CMake and
 #                                         pkg-config files for embedding
 #   python3-kestrum_<version>_all.deb     the Python module
+#   kestrum-mount_<version>_<arch>.deb    kestrum-mount and its manual page,
+#                                         where it is built (Linux, libfuse3)
 # made by: cmake --build build && (cd build && cpack -G DEB)
 # scripts/package.sh builds them all and checks that they install and work.
 
@@ -22,6 +24,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tool lib dev python)
+if(TARGET kestrum-mount)
+  list(APPEND CPACK_COMPONENTS_ALL mount)
+endif()
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRUM_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -92,5 +97,18 @@ string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION
   "pakfile reader runtime of Kestrum (Python module)\n"
   "import kestrum: open pakfiles, list their entries and read the files\n"
   "inside them from Python, through the shared runtime and ctypes.")
+
+# kestrum-mount, a package of its own so that the tool does not pull in FUSE.
+# Depends: fuse3 (fusermount3, to mount as a user and to unmount), and what
+# dpkg-shlibdeps finds it links (libfuse3-3, liburing2, the C++ library).
+set(CPACK_DEBIAN_MOUNT_PACKAGE_NAME kestrum-mount)
+set(CPACK_DEBIAN_MOUNT_PACKAGE_SECTION otherosfs)
+set(CPACK_DEBIAN_MOUNT_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_MOUNT_PACKAGE_DEPENDS fuse3)
+string(CONCAT CPACK_DEBIAN_MOUNT_DESCRIPTION
+  "mount Kestrum pakfiles as a read-only file system\n"
+  "kestrum-mount shows the files inside pakfiles as a directory tree through\n"
+  "FUSE, a patch pakfile shadowing the same paths in the base pakfile as the\n"
+  "game's runtime does, so that everyday tools can read them in place.")
 
 include(CPack)

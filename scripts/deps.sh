@@ -3,7 +3,9 @@
 # any is missing. Needs root (or sudo) only when something must be installed.
 set -euo pipefail
 
-packages=(cmake ninja-build gcc g++ libgtest-dev libbenchmark-dev liburing-dev python3 python3-pytest)
+# libfuse3-dev and fuse3 for kestrum-mount and its tests.
+packages=(cmake ninja-build gcc g++ libgtest-dev libbenchmark-dev liburing-dev python3 python3-pytest libfuse3-dev
+  fuse3)
 [ "${KESTRUM_SANITIZE_DEPS:-0}" = 1 ] && packages+=(clang libclang-rt-14-dev)
 # Building and checking the Debian package (scripts/package.sh).
 [ "${KESTRUM_PACKAGE_DEPS:-0}" = 1 ] && packages+=(dpkg-dev file groff-base man-db pkgconf)

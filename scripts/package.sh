@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of Kestrum (kestrum: the tool; libkestrum1: the
 # shared reader runtime; libkestrum-dev: headers, static library, CMake and
-# pkg-config files for embedding; python3-kestrum: the Python module) and
-# checks them: their contents, that they install with apt-get, that the
-# installed kestrum runs and packs a pakfile, that "man kestrum" shows the
-# manual page, that C++ and C programs build against the installed packages
+# pkg-config files for embedding; python3-kestrum: the Python module;
+# kestrum-mount: pakfiles through FUSE) and checks them: their contents, that
+# they install with apt-get, that the installed kestrum runs and packs a
+# pakfile, that kestrum-mount mounts it (where /dev/fuse can be used), that
+# "man kestrum" and "man kestrum-mount" show the manual pages, that C++ and C programs build against the installed packages
 # (CMake package, pkg-config) and run, and that Debian's python3 imports the
 # module and reads the pakfile; then removes them again. Needs root for
 # apt-get.
@@ -53,14 +54,15 @@ expect_field() {
   dpkg-deb -f "$1" "$2" | grep -qE "$3" || fail "${1##*/}: $2 is '$(dpkg-deb -f "$1" "$2")', not /$3/"
 }
 
-packages=(kestrum libkestrum1 libkestrum-dev python3-kestrum)
+packages=(kestrum libkestrum1 libkestrum-dev python3-kestrum kestrum-mount)
 tool_deb=$(deb_of kestrum)
+mount_deb=$(deb_of kestrum-mount)
 lib_deb=$(deb_of libkestrum1)
 dev_deb=$(deb_of libkestrum-dev)
 python_deb=$(deb_of python3-kestrum)
 
 echo "== contents"
-for deb in "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb"; do
+for deb in "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" "$mount_deb"; do
   echo "${deb#"$root"/}:"
   dpkg-deb -f "$deb" Package Version Section Architecture Maintainer Depends | sed 's/^/  /'
 done
@@ -73,6 +75,7 @@ expect_contents "$dev_deb" ./usr/include/kestrum/kestrum.h ./usr/include/kestrum
   ./usr/lib/pkgconfig/kestrum.pc
 expect_contents "$python_deb" ./usr/lib/python3/dist-packages/kestrum/__init__.py \
   ./usr/lib/python3/dist-packages/kestrum/_installed.py
+expect_contents "$mount_deb" ./usr/bin/kestrum-mount ./usr/share/man/man1/kestrum-mount.1
 expect_field "$tool_deb" Section '^utils$'
 expect_field "$tool_deb" Depends 'libc6'
 expect_field "$lib_deb" Depends 'liburing2'
@@ -81,6 +84,9 @@ expect_field "$dev_deb" Depends 'liburing-dev'
 expect_field "$python_deb" Architecture '^all$'
 expect_field "$python_deb" Depends 'python3'
 expect_field "$python_deb" Depends 'libkestrum1 \(= [0-9.]+\)'
+expect_field "$mount_deb" Depends '(^|, )fuse3(,|$)'
+expect_field "$mount_deb" Depends 'libfuse3-3'
+! dpkg-deb -f "$tool_deb" Depends | grep -q fuse || fail "the kestrum package depends on FUSE"
 dpkg-deb -I "$lib_deb" shlibs | grep -q '^libkestrum 1 libkestrum1' || fail "libkestrum1 has no shlibs entry"
 
 for package in "${packages[@]}"; do
@@ -92,11 +98,13 @@ done
 echo "== install"
 work=$(mktemp -d)
 cleanup() {
+  if mountpoint -q "$work/mnt" 2>/dev/null; then fusermount3 -u "$work/mnt" || fusermount3 -u -z "$work/mnt"; fi
   DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$tool_deb" "$lib_deb" "$dev_deb" "$python_deb" \
+  "$mount_deb" >/dev/null
 [ "$(command -v kestrum)" = /usr/bin/kestrum ] || fail "kestrum is not on the PATH as /usr/bin/kestrum"
 
 echo "== run"
@@ -113,10 +121,25 @@ grep -q 'Total file size = 123 (header=106 + data=17)' "$work/pack.out" || fail 
 [ "$(head -c 13 "$work/tree/files.pak" | od -An -c | tr -s ' ')" = " K E S T R V 1 . 0 \r \n" ] ||
   fail "files.pak does not start with the signature"
 
+echo "== mount"
+[ "$(command -v kestrum-mount)" = /usr/bin/kestrum-mount ] || fail "kestrum-mount is not on the PATH"
+kestrum-mount --version | grep -q '^kestrum-mount 1\.0 (FUSE 3\.' || fail "kestrum-mount --version: $(kestrum-mount --version)"
+if [ -r /dev/fuse ] && [ -w /dev/fuse ]; then
+  mkdir "$work/mnt"
+  kestrum-mount -- "$work/tree/files.pak" "$work/mnt" || fail "kestrum-mount could not mount files.pak"
+  [ "$(cat "$work/mnt/data/a.txt")" = 0123456789 ] || fail "the mounted data/a.txt reads wrong"
+  fusermount3 -u "$work/mnt" || fail "fusermount3 -u failed"
+else
+  echo "/dev/fuse cannot be used here: the installed kestrum-mount is not mounted"
+fi
+
 echo "== man"
 [ "$(man -w kestrum)" = /usr/share/man/man1/kestrum.1 ] || fail "man -w kestrum: $(man -w kestrum 2>&1)"
 page=$(MANPAGER=cat MANWIDTH=80 man kestrum 2>&1) || fail "man kestrum: $page"
 grep -q 'kestrum - build, list and unpack pakfiles' <<<"$page" || fail "man kestrum shows no NAME line"
+page=$(MANPAGER=cat MANWIDTH=80 man kestrum-mount 2>&1) || fail "man kestrum-mount: $page"
+grep -q 'kestrum-mount - mount pakfiles as a read-only file system' <<<"$page" ||
+  fail "man kestrum-mount shows no NAME line"
 
 echo "== embedding"
 for target in reader reader_shared; do
@@ -152,6 +175,7 @@ echo "== remove"
 cleanup
 trap - EXIT
 [ ! -e /usr/bin/kestrum ] || fail "/usr/bin/kestrum is still there after apt-get purge"
+[ ! -e /usr/bin/kestrum-mount ] || fail "/usr/bin/kestrum-mount is still there after apt-get purge"
 [ ! -e /usr/include/kestrum ] || fail "/usr/include/kestrum is still there after apt-get purge"
 [ ! -e /usr/lib/libkestrum.so.1 ] || fail "/usr/lib/libkestrum.so.1 is still there after apt-get purge"
 [ ! -e /usr/lib/python3/dist-packages/kestrum ] || fail "the Python module is still there after apt-get purge"

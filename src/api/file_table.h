@@ -4,10 +4,17 @@
 // again gets a new generation, so an old token stays dead.
 //
 // Slots are never freed (only reused), and the caller's handle state is
-// copied out and back under the table's mutex, so even two threads misusing
-// one handle at once cannot reach freed memory.
+// copied out and back under a mutex, so even two threads misusing one handle
+// at once cannot reach freed memory.
+//
+// The slots are spread over shards, each with its own mutex: a thread opens
+// its files in a shard of its own (while there are shards enough), so loader
+// threads that open, read and close files at the same time do not contend
+// for one lock. The slot number names the shard: slot = index * kShards +
+// shard.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,8 +26,12 @@ namespace kestrum {
 
 class FileTable {
  public:
-  // The token of a new live slot holding `handle`; 0 when the table is full
-  // (2^32 - 1 slots on 64-bit systems). Throws std::bad_alloc.
+  static constexpr std::uint32_t kShards = 16;
+
+  // The token of a new live slot holding `handle`, in the calling thread's
+  // shard or, when that is full (2^32 / kShards - 1 slots on 64-bit
+  // systems, 2^20 / kShards - 1 on 32-bit ones), in the next one with room;
+  // 0 when all are full. Throws std::bad_alloc.
   std::uintptr_t Add(const PakFileHandle& handle);
   // Copies out the handle of a live token; false for any other token.
   bool Get(std::uintptr_t token, PakFileHandle& handle);
@@ -35,11 +46,18 @@ class FileTable {
     std::uintptr_t generation = 1;
     bool live = false;
   };
-  Slot* LiveSlot(std::uintptr_t token);
+  // Each on cache lines of its own, so that threads using different shards
+  // do not take each other's lines.
+  struct alignas(64) Shard {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Slot>> slots;
+    std::vector<std::uint32_t> free;
+  };
+  // The shard that a token names, and the slot in it when it is live.
+  static Shard* ShardOf(std::array<Shard, kShards>& shards, std::uintptr_t token);
+  static Slot* LiveSlot(Shard& shard, std::uintptr_t token);
 
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<Slot>> slots_;
-  std::vector<std::uint32_t> free_;
+  std::array<Shard, kShards> shards_;
 };
 
 // The process-wide table behind the C interface.

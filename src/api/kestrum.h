@@ -26,9 +26,12 @@
  * Threads. kestrum_set_locale(), kestrum_pak_open(), kestrum_pak_open_ex(),
  * kestrum_pak_close() and kestrum_pak_close_all() must not overlap any other
  * call into the runtime. Between them, any number of threads may call the
- * other functions at once, with one thread per kestrum_file at a time; reads
- * of files in the same pakfile take turns on that pakfile's lock, reads of
- * different pakfiles run side by side.
+ * other functions at once, with one thread per kestrum_file at a time. Reads
+ * of different files run side by side, also in one pakfile: a read either
+ * copies from the pakfile's shared read buffers (small reads in data order,
+ * small pieces of a file), under that pakfile's lock but never waiting for
+ * another thread's transfer, or goes straight into the caller's buffer with
+ * no lock at all (files read whole out of order, large reads).
  *
  * Sizes. A pakfile and every file in it are smaller than 2 GiB; sizes and
  * positions are given as 64-bit numbers all the same.

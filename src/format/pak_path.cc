@@ -9,9 +9,11 @@ void NormalizePakPath(std::string& path) {
 }
 
 std::uint16_t NameHash(std::string_view path) {
-  std::uint16_t hash = 0;
-  for (char c : path) hash = NameHashStep(hash, c);
-  return hash;
+  // Only the low 16 bits of hash * 31 + byte depend on the low 16 bits of
+  // hash, so the sum is kept in a wider word and cut once at the end.
+  std::uint32_t hash = 0;
+  for (char c : path) hash = hash * 31u + static_cast<unsigned char>(c);
+  return static_cast<std::uint16_t>(hash);
 }
 
 void MakeDisplayable(std::string& text, std::size_t from) {

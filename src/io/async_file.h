@@ -106,6 +106,13 @@ bool TransferInProgress(AsyncFile& file, int channel);
 // a channel that never carried a transfer reports ok with 0 bytes.
 TransferOutcome AwaitTransfer(AsyncFile& file, int channel);
 
+// Reads buffer.size() bytes at offset straight into the buffer and returns
+// when they are there: the bytes read (fewer only at the end of the file), or
+// nothing when the read failed. It uses no channel and no state of the file,
+// so any number of threads may read this way at once, beside the channels'
+// transfers. Injected read failures (below) apply to it as well.
+std::optional<std::size_t> ReadAtOnce(AsyncFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
+
 // Cancels the file's outstanding transfers. Each cancelled channel completes
 // as failed (or with its real outcome, when it finished first); collect them
 // with AwaitTransfer.

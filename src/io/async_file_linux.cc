@@ -349,6 +349,23 @@ TransferOutcome AwaitTransfer(AsyncFile& file, int channel) {
   return {ch->state != ChannelState::kFailed, ch->done};
 }
 
+std::optional<std::size_t> ReadAtOnce(AsyncFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  if (!file.valid()) return std::nullopt;
+  // A plain pread on the descriptor that the ring uses as well: the kernel
+  // keeps no position for it, so threads do not disturb each other.
+  const int fd = QueueOf(file).fd;
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t got = ::pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  if (TakeInjectedFailure()) return std::nullopt;
+  return done;
+}
+
 void CancelTransfers(AsyncFile& file) {
   if (!file.valid()) return;
   AsyncQueue& queue = QueueOf(file);

@@ -17,6 +17,7 @@
 // CancelIo would reach only the calling thread's.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -246,6 +247,62 @@ TransferOutcome AwaitTransfer(AsyncFile& file, int channel) {
   if (ch == nullptr) return {false, 0};
   Collect(queue, *ch, true);
   return ch->outcome;
+}
+
+namespace {
+
+// The event that a thread's own positional reads wait on: one per thread,
+// made on its first such read and closed when the thread ends. A read on an
+// overlapped handle must carry its own event, or waiting for it would wake
+// on any transfer of the handle.
+class ThreadReadEvent {
+ public:
+  ThreadReadEvent() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ThreadReadEvent(const ThreadReadEvent&) = delete;
+  ThreadReadEvent& operator=(const ThreadReadEvent&) = delete;
+  ~ThreadReadEvent() {
+    if (event_ != nullptr) CloseHandle(event_);
+  }
+  HANDLE get() const { return event_; }
+
+ private:
+  HANDLE event_;
+};
+
+constexpr std::size_t kMaxReadPiece = std::size_t{1} << 30;
+
+}  // namespace
+
+std::optional<std::size_t> ReadAtOnce(AsyncFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  if (!file.valid()) return std::nullopt;
+  thread_local const ThreadReadEvent event;
+  if (event.get() == nullptr) return std::nullopt;
+  const HANDLE handle = QueueOf(file).handle;
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const std::uint64_t at = offset + done;
+    OVERLAPPED block{};
+    block.Offset = static_cast<DWORD>(at);
+    block.OffsetHigh = static_cast<DWORD>(at >> 32);
+    block.hEvent = event.get();
+    const DWORD want = static_cast<DWORD>(std::min(buffer.size() - done, kMaxReadPiece));
+    DWORD got = 0;
+    // On an overlapped handle the call's own count is not meaningful; the
+    // block's is. On a plain handle the read completes before the call returns.
+    BOOL succeeded = ReadFile(handle, buffer.data() + done, want, nullptr, &block);
+    DWORD error = succeeded ? ERROR_SUCCESS : GetLastError();
+    if (succeeded || error == ERROR_IO_PENDING) {
+      // This thread waits for its own read, so the system cannot abandon it.
+      succeeded = GetOverlappedResult(handle, &block, &got, TRUE);
+      error = succeeded ? ERROR_SUCCESS : GetLastError();
+    }
+    if (error == ERROR_HANDLE_EOF) break;  // reading at or past the end
+    if (error != ERROR_SUCCESS) return std::nullopt;
+    if (got == 0) break;
+    done += got;
+  }
+  if (TakeInjectedFailure()) return std::nullopt;
+  return done;
 }
 
 void CancelTransfers(AsyncFile& file) {

@@ -171,6 +171,16 @@ void StopCacheCopy(PakStream& pak) {
   copy.state = SlotState::kEmpty;
 }
 
+bool SlotsHold(const PakStream& pak, std::uint32_t position) {
+  for (const ReadSlot& slot : pak.slots) {
+    if (!Covers(slot, pak.block_size, position)) continue;
+    if (slot.state == SlotState::kLoaded || slot.state == SlotState::kReady || slot.state == SlotState::kPending) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::uint32_t ReadSpan(PakStream& pak, std::uint32_t position, std::uint32_t count, std::uint8_t* destination) {
   const std::uint32_t block = pak.block_size;
   if (block == 0) return 0;

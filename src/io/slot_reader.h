@@ -93,6 +93,9 @@ void CloseStreamFile(PakStream& pak);
 // little needs no new read; closer when the block would not reach the position.
 std::uint32_t BlockStartFor(std::uint32_t position, std::uint32_t block_size);
 
+// True when a slot covers position and holds its block, or is loading it.
+bool SlotsHold(const PakStream& pak, std::uint32_t position);
+
 // Copies up to count bytes from position on to the destination and returns
 // how many it copied. Fewer means a block could not be read, or the file
 // ends (or the read limit lies) before the wanted bytes.

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "format/pak_path.h"
 #include "reader/entry_path.h"
+#include "reader/normalized_path.h"
 #include "reader/pak_find_entry.h"
 #include "reader/pak_reader.h"
 #include "reader/pak_registry.h"
@@ -68,9 +68,8 @@ PakError PakEntryAt(std::int32_t pak_id, std::uint32_t index, std::string& path,
 PakError PakPathSize(std::string_view path, std::uint32_t& size) {
   PakFileHandle found;
   try {
-    std::string normalized(path);
-    NormalizePakPath(normalized);
-    PakFindEntry(normalized, found, true);
+    const NormalizedPath normalized(path);
+    PakFindEntry(normalized.view(), found, true);
   } catch (const std::bad_alloc&) {
     return PakError::kNoMemory;
   }

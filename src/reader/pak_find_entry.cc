@@ -28,15 +28,12 @@ int CompareBackwards(std::string_view path, std::size_t& rest, const std::vector
   return 0;
 }
 
-std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak) {
+// Bisects records lo to hi (inclusive) for the path, the first comparison at
+// `probe`, the later ones halfway; the last two records are compared in turn.
+std::int32_t Bisect(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::int32_t lo, std::int32_t hi,
+                    std::int32_t probe) {
   std::uint64_t& comparisons = EntryComparisonsOnThisThread();
-  std::int32_t lo = 0;
-  std::int32_t hi = EntryCount(pak) - 1;
-  if (hi < 0) return -1;
-  const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
-  // A hint from a damaged directory may lie outside it; start halfway then.
-  std::int32_t probe = hint <= static_cast<std::uint32_t>(hi) ? static_cast<std::int32_t>(hint) : hi / 2;
-  if (hi > 1) {
+  if (hi - lo > 1) {
     do {
       ++comparisons;
       const int order = CompareEntryName(path, hash, static_cast<std::uint32_t>(probe), pak);
@@ -46,7 +43,7 @@ std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const Open
       } else {
         lo = probe + 1;
       }
-      probe = (lo + hi) / 2;
+      probe = lo + (hi - lo) / 2;
     } while (hi - lo > 1);
   }
   for (std::int32_t index = lo; index <= hi; ++index) {
@@ -56,16 +53,62 @@ std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const Open
   return -1;
 }
 
+// The first position in the sorted name hashes whose hash is not below
+// `hash` (with `above`, not above it).
+std::int32_t HashBound(const std::vector<std::uint16_t>& hashes, std::uint16_t hash, bool above) {
+  std::size_t lo = 0;
+  std::size_t hi = hashes.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (hashes[mid] < hash || (above && hashes[mid] == hash)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return static_cast<std::int32_t>(lo);
+}
+
+std::int32_t FindInPakfile(std::string_view path, std::uint16_t hash, const OpenPakfile& pak, std::uint32_t hint) {
+  const std::int32_t hi = EntryCount(pak) - 1;
+  if (hi < 0) return -1;
+  // A hint from a damaged directory may lie outside it; start halfway then.
+  const bool hint_inside = hint <= static_cast<std::uint32_t>(hi);
+  if (pak.name_hashes.size() != pak.records.size() || hi <= 1) {
+    return Bisect(path, hash, pak, 0, hi, hint_inside ? static_cast<std::int32_t>(hint) : hi / 2);
+  }
+  // The record at the hint first: in data order it is the one. Its hash
+  // tells, without a look at the record or the pool, when it cannot be.
+  if (hint_inside && pak.name_hashes[hint] == hash) {
+    ++EntryComparisonsOnThisThread();
+    if (CompareEntryName(path, hash, hint, pak) == 0) return static_cast<std::int32_t>(hint);
+  }
+  // Then only the records with the path's hash, found in the compact array
+  // of hashes: usually one or two, bisected by name when there are more.
+  const std::vector<std::uint16_t>& hashes = pak.name_hashes;
+  const std::int32_t first = HashBound(hashes, hash, false);
+  if (first > hi || hashes[static_cast<std::size_t>(first)] != hash) return -1;
+  // Most hashes belong to one record; the end of a longer run is bisected too.
+  const bool alone = first == hi || hashes[static_cast<std::size_t>(first) + 1] != hash;
+  const std::int32_t last = alone ? first : HashBound(hashes, hash, true) - 1;
+  return Bisect(path, hash, pak, first, last, first + (last - first) / 2);
+}
+
 // Among the copies of the path around `found` (neighbours with the same
 // name_offset), the one whose data lies nearest to that of the hint record;
 // a copy ahead counts half its distance, one behind its full distance.
-std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found) {
+std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found, std::uint32_t hint) {
   const std::vector<DirRecord>& records = pak.records;
-  const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
   if (hint >= records.size() || hint == static_cast<std::uint32_t>(found)) return found;
   const std::uint32_t name = records[static_cast<std::size_t>(found)].name_offset;
   std::size_t first = static_cast<std::size_t>(found);
   while (first > 0 && records[first - 1].name_offset == name) --first;
+  // A path stored once is taken without a look at the hint record, which
+  // out of data order lies anywhere in the directory.
+  const std::size_t after = static_cast<std::size_t>(found) + 1;
+  if (first == static_cast<std::size_t>(found) && (after == records.size() || records[after].name_offset != name)) {
+    return found;
+  }
   const std::uint32_t reference = records[hint].data_offset;
   std::size_t best = first;
   std::int64_t best_cost = std::numeric_limits<std::int64_t>::max();
@@ -81,6 +124,14 @@ std::int32_t NearestCopy(const OpenPakfile& pak, std::int32_t found) {
 }
 
 }  // namespace
+
+void IndexNameHashes(OpenPakfile& pak) {
+  pak.name_hashes.resize(pak.records.size());
+  for (std::size_t i = 0; i < pak.records.size(); ++i) {
+    const std::size_t name = pak.records[i].name_offset;
+    pak.name_hashes[i] = static_cast<std::uint16_t>(PoolByte(pak.names, name) << 8 | PoolByte(pak.names, name + 1));
+  }
+}
 
 std::uint64_t& EntryComparisonsOnThisThread() {
   thread_local std::uint64_t comparisons = 0;
@@ -109,21 +160,24 @@ int CompareEntryName(std::string_view path, std::uint16_t hash, std::uint32_t in
   return rest == 0 ? 0 : 1;
 }
 
-void PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates) {
+bool PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates) {
   const std::uint16_t hash = NameHash(path);
   const PakRegistryTable& registry = PakRegistry();
   for (std::size_t position = registry.size(); position-- > 0;) {
     const OpenPakfile& pak = *registry[position];
-    std::int32_t index = FindInPakfile(path, hash, pak);
+    // Other threads' opens move the hint; one lookup uses one value of it.
+    const std::uint32_t hint = pak.next_hint.load(std::memory_order_relaxed);
+    std::int32_t index = FindInPakfile(path, hash, pak, hint);
     if (index < 0) continue;
-    if (resolve_duplicates) index = NearestCopy(pak, index);
+    if (resolve_duplicates) index = NearestCopy(pak, index, hint);
     handle.pak_index = static_cast<std::int32_t>(position);
     handle.pak_id = pak.id;
     handle.entry = index;
-    return;
+    return static_cast<std::uint32_t>(index) == hint;
   }
   handle.pak_index = -1;
   handle.pak_id = -1;
+  return false;
 }
 
 }  // namespace kestrum

@@ -20,8 +20,16 @@ int CompareEntryName(std::string_view path, std::uint16_t hash, std::uint32_t in
 // Found: sets pak_index, pak_id and entry. Not found: sets pak_index and
 // pak_id to -1 and leaves entry. With resolve_duplicates, of several copies
 // of the path the one whose data lies nearest ahead of the record at
-// next_hint is taken. Allocates nothing.
-void PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates);
+// next_hint is taken. Allocates nothing. Returns true when the record found
+// is the one that the pakfile's next_hint named: the lookup went on in data
+// order.
+bool PakFindEntry(std::string_view path, PakFileHandle& handle, bool resolve_duplicates);
+
+// Fills the pakfile's name_hashes from its records and name pool (each
+// record's hash as its name record stores it), so that lookups find the
+// records of a hash without touching the records and the pool. Called once
+// the directory is in place; throws std::bad_alloc.
+void IndexNameHashes(OpenPakfile& pak);
 
 // How many CompareEntryName calls lookups on this thread have made.
 std::uint64_t& EntryComparisonsOnThisThread();

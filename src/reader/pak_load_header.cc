@@ -10,6 +10,7 @@
 #include "format/locale_key.h"
 #include "format/locale_search.h"
 #include "format/scramble.h"
+#include "reader/pak_find_entry.h"
 #include "reader/pak_registry.h"
 
 namespace kestrum {
@@ -93,6 +94,7 @@ HeaderVerdict LoadDirectory(PakFileHandle& handle, OpenPakfile& pak, std::array<
   }
   pak.records = std::move(records);
   pak.names = std::move(pool);
+  IndexNameHashes(pak);
   pak.first_in_data_order = header.first_in_data_order;
   pak.next_hint.store(header.first_in_data_order, std::memory_order_relaxed);
   pak.data_base = header.header_size;

@@ -6,6 +6,7 @@
 #include "format/pak_path.h"
 #include "io/open_failure.h"
 #include "reader/pak_cache_copy.h"
+#include "reader/pak_file_read.h"
 #include "reader/pak_load_header.h"
 #include "reader/pak_reader.h"
 #include "reader/pak_registry.h"
@@ -20,6 +21,7 @@ constexpr std::uint64_t kMaxBlockSize = std::uint64_t{1} << 30;
 // whole file, data base 0, read limit at the end of any pakfile.
 void EnterLoadingState(OpenPakfile& pak) {
   pak.records.assign(1, DirRecord{.size = kWholeFileLimit});
+  pak.name_hashes.clear();
   pak.data_base = 0;
   pak.stream.limit = kWholeFileLimit;
   ResetSlots(pak.stream);
@@ -78,6 +80,7 @@ HeaderVerdict OpenAndLoad(OpenPakfile& pak, std::string_view path, std::uint32_t
   if (use_cache && make_copy) {
     pak.copy_stamp = stamp;
     (void)BeginCacheCopy(pak.stream, pak.cache_open_path);  // without a copy when it cannot be made
+    PublishSlots(pak);                                      // reads take the slots from now on, which write the copy
   }
   return LoadHeader(pak, kNoStamp);
 }

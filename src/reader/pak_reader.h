@@ -6,8 +6,12 @@
 // Threads: setting the locale key, opening and closing pakfiles must not
 // overlap any other call into the runtime. Between them, any number of
 // threads may look paths up, list entries, open, read, seek and close
-// handles, one thread per handle at a time; reads of one pakfile are
-// serialised by that pakfile's lock.
+// handles, one thread per handle at a time. Reads of different handles run
+// side by side, also in one pakfile: a read either copies from the
+// pakfile's two shared read slots (small reads in data order, small pieces
+// of a file), under the pakfile's lock but never waiting for another
+// thread's transfer, or reads straight into the caller's buffer with no lock
+// (files read whole out of order, large reads).
 #pragma once
 
 #include <cstdint>
@@ -109,15 +113,16 @@ KESTRUM_API PakError PakPathSize(std::string_view path, std::uint32_t& size);
 // either slash. Null when no open pakfile holds the path. The handle is the
 // caller's until PakFileClose; it stays bound to its pakfile through the
 // closing of other pakfiles. Safe from several threads at once (it only
-// tries the pakfile's lock, to start reading the file's first block).
+// tries the pakfile's lock, to start reading the first block of a small
+// file opened in data order).
 KESTRUM_API PakFileHandle* PakFileOpen(std::string_view path);
 // The file's size, or -1 when the handle does not validate.
 KESTRUM_API std::int32_t PakFileSize(PakFileHandle* handle);
 // Copies up to count bytes of the file, from where the last read ended, and
 // returns how many it copied: fewer at the end of the file or when a block
-// cannot be read; -1 when the handle does not validate. Holds the pakfile's
-// lock while it reads, so threads reading different files of one pakfile
-// through their own handles take turns; one handle, one thread at a time.
+// cannot be read; -1 when the handle does not validate. Threads reading
+// different files of one pakfile through their own handles do not wait for
+// each other's transfers; one handle, one thread at a time.
 KESTRUM_API std::int32_t PakFileRead(PakFileHandle* handle, void* destination, std::uint32_t count);
 
 struct PakReadResult {
@@ -129,8 +134,8 @@ struct PakReadResult {
 };
 // PakFileRead with the reason of a short read.
 KESTRUM_API PakReadResult PakFileReadChecked(PakFileHandle* handle, void* destination, std::uint32_t count);
-// Reads at `offset` in the file, through the same streaming reader, and
-// leaves the read position alone. An offset at or past the end reads 0 bytes.
+// Reads at `offset` in the file as PakFileReadChecked reads, and leaves the
+// read position alone. An offset at or past the end reads 0 bytes.
 KESTRUM_API PakReadResult PakFileReadAt(PakFileHandle* handle, std::uint64_t offset, void* destination,
                                         std::uint32_t count);
 

@@ -3,6 +3,7 @@
 // the buffer protocol of entry paths, and several threads at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
@@ -216,6 +217,38 @@ TEST_F(CInterfaceTest, ThreadsOpeningReadingAndClosingFilesAtOnce) {
   });
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// Handles opened on many loader threads, each in its own part of the table,
+// are read and closed on another thread; none is mixed up with another, and
+// each is dead once closed.
+TEST_F(CInterfaceTest, FilesOpenedOnManyThreadsAreUsedAndClosedOnAnother) {
+  constexpr int kThreads = 40;  // more than the table has parts
+  std::vector<kestrum_file*> files(kThreads * 2, nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      EXPECT_EQ(kestrum_file_open("readme", &files[2 * t]), KESTRUM_OK);
+      EXPECT_EQ(kestrum_file_open("data/big.bin", &files[2 * t + 1]), KESTRUM_OK);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::vector<kestrum_file*> distinct = files;
+  std::sort(distinct.begin(), distinct.end());
+  EXPECT_EQ(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  for (int i = 0; i < kThreads * 2; ++i) {
+    uint64_t size = 0;
+    ASSERT_EQ(kestrum_file_size(files[i], &size), KESTRUM_OK);
+    EXPECT_EQ(size, i % 2 == 0 ? 7u : big_.size()) << i;
+    ASSERT_EQ(kestrum_file_seek(files[i], 5, KESTRUM_SEEK_SET, nullptr), KESTRUM_OK);
+  }
+  for (int i = 0; i < kThreads * 2; ++i) {
+    uint64_t position = 0;
+    EXPECT_EQ(kestrum_file_tell(files[i], &position), KESTRUM_OK);
+    EXPECT_EQ(position, 5u);  // each kept its own state
+    EXPECT_EQ(kestrum_file_close(files[i]), KESTRUM_OK);
+    EXPECT_EQ(kestrum_file_close(files[i]), KESTRUM_ERR_INVALID_HANDLE);
+  }
 }
 
 }  // namespace

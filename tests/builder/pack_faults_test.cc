@@ -48,7 +48,7 @@ class PackFaults : public testing::InScratchDir, public ::testing::WithParamInte
   int PlanChangeWrite(const std::function<void()>& change, std::string& printed) {
     EntryTable table;
     EXPECT_EQ(ReadListFile("list.txt", table), 0);
-    std::FILE* out = std::tmpfile();
+    std::FILE* out = testing::ScratchStream();
     PackPlan plan;
     EXPECT_EQ(PlanPakfile(table, plan, out), 0);
     const long planned = std::ftell(out);

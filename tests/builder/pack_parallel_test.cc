@@ -58,7 +58,7 @@ class PackParallel : public testing::InScratchDir, public ::testing::WithParamIn
     WriteFile("list.txt", list);
     EntryTable table;
     EXPECT_EQ(ReadListFile("list.txt", table), 0);
-    std::FILE* out = std::tmpfile();
+    std::FILE* out = testing::ScratchStream();
     PackPlan plan;
     int code = PlanPakfile(table, plan, out);
     const long planned = std::ftell(out);

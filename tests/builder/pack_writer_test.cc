@@ -28,7 +28,7 @@ class PackWriter : public testing::InScratchDir {
     WriteFile("list.txt", list);
     EntryTable table;
     if (ReadListFile("list.txt", table) != 0) return -1;
-    std::FILE* out = std::tmpfile();
+    std::FILE* out = testing::ScratchStream();
     const int code = WritePakfile(pak, table, out);
     printed = testing::DrainAndClose(out);
     return code;

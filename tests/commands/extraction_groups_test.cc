@@ -47,7 +47,7 @@ Outcome Extract(const std::string& pak, const std::string& dest, bool plain, std
   std::vector<std::uint8_t> names;
   std::vector<DirRecord> records;
   PakGetDirectory(id, header, names, records);
-  std::FILE* out = std::tmpfile();
+  std::FILE* out = testing::ScratchStream();
   {
     const std::shared_ptr<void> limited = limit > 0 ? testing::LimitFileSize(limit) : nullptr;
     outcome.exit_code = ExtractPakfile(header, names, records, dest, out);

@@ -7,6 +7,7 @@
 #include "format/pak_path.h"
 #include "support/pak_decoder.h"
 #include "support/pak_image.h"
+#include "support/platform.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -16,7 +17,7 @@ using testing::TestFile;
 
 std::string Capture(const PakHeader& header, std::span<const std::uint8_t> names, std::span<const DirRecord> records,
                     bool data_order) {
-  std::FILE* out = std::tmpfile();
+  std::FILE* out = testing::ScratchStream();
   ListPakfile(header, names, records, data_order, out);
   return testing::DrainAndClose(out);
 }

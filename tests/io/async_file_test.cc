@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -120,6 +123,70 @@ TEST_P(AsyncFileTest, FailuresAreReportedNotHidden) {
   // Opening what is not there, or not a regular file, gives no file.
   EXPECT_FALSE(OpenAsyncForReading(dir / "missing", 2));
   EXPECT_FALSE(OpenAsyncForReading(dir.path(), 2));
+}
+
+TEST_P(AsyncFileTest, ReadAtOnceDeliversExactlyTheBytesAtEveryOffsetAndLength) {
+  TempDir dir;
+  const std::string content = Pattern(3 * 4096 + 100);
+  WriteFile(dir / "f", content);
+  AsyncFile file = OpenAsyncForReading(dir / "f", 2);
+  ASSERT_TRUE(file);
+  // Guards on both sides of the span show a read that writes past it.
+  std::vector<std::uint8_t> buf(content.size() + 32);
+  for (std::size_t offset : {0u, 1u, 4095u, 4096u, 4097u, 8191u, 12287u, 12288u, 12387u}) {
+    for (std::size_t length : {1u, 2u, 100u, 4095u, 4096u, 4097u, 9000u}) {
+      std::fill(buf.begin(), buf.end(), 0xEE);
+      const std::optional<std::size_t> got = ReadAtOnce(file, offset, std::span(buf).subspan(8, length));
+      ASSERT_TRUE(got) << offset << " " << length;
+      // Short only where the file ends.
+      const std::size_t expected = std::min(length, content.size() - offset);
+      ASSERT_EQ(*got, expected) << offset << " " << length;
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf.data()) + 8, *got), content.substr(offset, expected));
+      EXPECT_EQ(buf[7], 0xEE);
+      EXPECT_EQ(buf[8 + length], 0xEE) << offset << " " << length;
+    }
+  }
+  // At and past the end: nothing, and no failure.
+  EXPECT_EQ(ReadAtOnce(file, content.size(), buf), std::optional<std::size_t>(0));
+  EXPECT_EQ(ReadAtOnce(file, content.size() + 5000, buf), std::optional<std::size_t>(0));
+  // A failed read is reported to that call alone.
+  InjectReadFailuresForTesting(1);
+  EXPECT_FALSE(ReadAtOnce(file, 0, std::span(buf).first(10)));
+  EXPECT_EQ(ReadAtOnce(file, 0, std::span(buf).first(10)), std::optional<std::size_t>(10));
+  InjectReadFailuresForTesting(0);
+  EXPECT_FALSE(ReadAtOnce(*std::make_unique<AsyncFile>(), 0, buf));  // no file
+}
+
+TEST_P(AsyncFileTest, ReadAtOnceRunsOnManyThreadsBesideTheChannelsTransfers) {
+  TempDir dir;
+  const std::string content = Pattern(1 << 20);
+  WriteFile(dir / "f", content);
+  AsyncFile file = OpenAsyncForReading(dir / "f", 2);
+  ASSERT_TRUE(file);
+  // The channels keep reading one region while the threads read others.
+  std::vector<std::uint8_t> channel_buf(65536);
+  ASSERT_NE(StartRead(file, 0, 0, channel_buf), TransferStart::kFailed);
+  constexpr int kThreads = 4;
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::vector<std::uint8_t> buf(70001);
+      for (int round = 0; round < 40; ++round) {
+        const std::size_t offset = (static_cast<std::size_t>(t) * 250007 + static_cast<std::size_t>(round) * 7919) %
+                                   (content.size() - buf.size());
+        const std::optional<std::size_t> got = ReadAtOnce(file, offset, buf);
+        if (!got || *got != buf.size() || AsText(buf, buf.size()) != content.substr(offset, buf.size())) ++wrong[t];
+      }
+    });
+  }
+  const TransferOutcome first = AwaitTransfer(file, 0);
+  ASSERT_NE(StartRead(file, 1, 500000, channel_buf), TransferStart::kFailed);
+  const TransferOutcome second = AwaitTransfer(file, 1);
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
+  EXPECT_TRUE(first.ok && second.ok);
+  EXPECT_EQ(AsText(channel_buf, 65536), content.substr(500000, 65536));
 }
 
 KESTRUM_INSTANTIATE_FOR_BACKENDS(AsyncFileTest);

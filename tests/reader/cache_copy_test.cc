@@ -35,17 +35,13 @@ std::string Stamped(std::string bytes, std::uint32_t stamp) {
   return bytes;
 }
 
-class CacheCopyTest : public ReaderTest, public ::testing::WithParamInterface<AsyncBackend> {
+class CacheCopyTest : public testing::BackendReaderTest {
  protected:
   void SetUp() override {
-    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
-    if (GetParam() == AsyncBackend::kQueued && !testing::QueuedBackendAvailable()) GTEST_SKIP();
+    BackendReaderTest::SetUp();
+    if (IsSkipped()) return;
     source_ = WritePak("Game.pak", Files());
     copy_ = dir_ / "Cache.pak";
-  }
-  void TearDown() override {
-    InjectReadFailuresForTesting(0);
-    ReaderTest::TearDown();
   }
   StreamMode Mode() const { return PakRegistry().back()->stream.mode; }
   void ExpectAllFilesRead() {

@@ -18,11 +18,6 @@ using testing::ReaderTest;
 using testing::ReadWhole;
 using testing::TestFile;
 
-std::string Unmasked(std::string bytes) {
-  MaskData(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
-  return bytes;
-}
-
 std::vector<TestFile> FilesOfManySizes() {
   std::vector<TestFile> files;
   unsigned seed = 0;
@@ -34,16 +29,7 @@ std::vector<TestFile> FilesOfManySizes() {
   return files;
 }
 
-// What a read delivers: the stored bytes with the data mask removed.
-std::string Expected(const TestFile& file) { return file.masked ? file.data : Unmasked(file.data); }
-
-class FileReadTest : public ReaderTest, public ::testing::WithParamInterface<AsyncBackend> {
- protected:
-  void SetUp() override {
-    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
-    if (GetParam() == AsyncBackend::kQueued && !testing::QueuedBackendAvailable()) GTEST_SKIP();
-  }
-};
+using FileReadTest = testing::BackendReaderTest;
 
 TEST_P(FileReadTest, EveryFileComesOutWholeInAnyPieceSizeAndBlockSize) {
   const std::vector<TestFile> files = FilesOfManySizes();
@@ -53,12 +39,12 @@ TEST_P(FileReadTest, EveryFileComesOutWholeInAnyPieceSizeAndBlockSize) {
     ASSERT_EQ(BackendOf(PakRegistry().back()->stream.file), GetParam());
     for (std::uint32_t piece : {262144u, 65536u, 4096u, 1000u}) {
       for (const TestFile& file : files) {
-        EXPECT_EQ(ReadWhole(file.path, piece), Expected(file))
+        EXPECT_EQ(ReadWhole(file.path, piece), ExpectedRead(file))
             << file.path << " piece " << piece << " kib " << block_kib;
       }
     }
     // Backwards through the data, so blocks are refilled out of order.
-    for (auto it = files.rbegin(); it != files.rend(); ++it) EXPECT_EQ(ReadWhole(it->path, 7777), Expected(*it));
+    for (auto it = files.rbegin(); it != files.rend(); ++it) EXPECT_EQ(ReadWhole(it->path, 7777), ExpectedRead(*it));
     PakCloseAll();
   }
 }

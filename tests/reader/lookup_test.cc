@@ -46,11 +46,14 @@ struct HandDirectory {
   void Add(std::uint32_t name_offset, std::uint32_t data_offset, std::uint32_t size = 1) {
     records.push_back(DirRecord{.size = size, .data_offset = data_offset, .name_offset = name_offset});
   }
-  OpenPakfile& Register(std::uint32_t hint) {
+  // Indexed, lookups go through the name hashes as in an opened pakfile;
+  // otherwise they bisect the records.
+  OpenPakfile& Register(std::uint32_t hint, bool indexed = true) {
     auto pak = std::make_unique<OpenPakfile>();
     pak->id = TakeNextPakId();
     pak->records = records;
     pak->names = names;
+    if (indexed) IndexNameHashes(*pak);
     pak->next_hint = hint;
     PakRegistry().push_back(std::move(pak));
     return *PakRegistry().back();
@@ -124,21 +127,59 @@ TEST_F(LookupTest, OfSeveralCopiesTheNearestAheadOfTheHintIsTaken) {
   dir.Add(copies, 5000);
   dir.Add(copies, 9000);
   for (std::uint32_t at : {4000u, 7000u, 5000u, 0u, 20000u}) dir.Add(other, at);
-  OpenPakfile& pak = dir.Register(0);
-  const struct {
-    std::uint32_t hint;
-    std::int32_t chosen;
-  } cases[] = {{3, 1}, {4, 2}, {5, 1}, {6, 0}, {7, 2}};  // hint data offsets 4000, 7000, 5000, 0, 20000
-  for (const auto& c : cases) {
-    pak.next_hint = c.hint;
-    EXPECT_EQ(Find("c", true).entry, c.chosen) << c.hint;
-    const PakFileHandle plain = Find("c", false);
-    EXPECT_GE(plain.entry, 0);
-    EXPECT_LE(plain.entry, 2);
+  for (bool indexed : {true, false}) {
+    OpenPakfile& pak = dir.Register(0, indexed);
+    const struct {
+      std::uint32_t hint;
+      std::int32_t chosen;
+    } cases[] = {{3, 1}, {4, 2}, {5, 1}, {6, 0}, {7, 2}};  // hint data offsets 4000, 7000, 5000, 0, 20000
+    for (const auto& c : cases) {
+      pak.next_hint = c.hint;
+      EXPECT_EQ(Find("c", true).entry, c.chosen) << c.hint << " indexed " << indexed;
+      const PakFileHandle plain = Find("c", false);
+      EXPECT_GE(plain.entry, 0);
+      EXPECT_LE(plain.entry, 2);
+    }
+    // Starting on a copy takes that copy.
+    pak.next_hint = 2;
+    EXPECT_EQ(Find("c", true).entry, 2);
+    PakCloseAll();
   }
-  // Starting on a copy takes that copy.
-  pak.next_hint = 2;
-  EXPECT_EQ(Find("c", true).entry, 2);
+}
+
+TEST_F(LookupTest, ManyPathsOfOneHashAreEachFoundByBisection) {
+  // Three-byte names that share one hash, of bytes that normalising leaves
+  // alone (no capitals, no slashes; bytes from 0x80 up pass as they are).
+  std::vector<char> alphabet;
+  for (int c = 0x21; c <= 0xFF; ++c) {
+    if (c != '/' && c != '\\' && c != 0x7F && !(c >= 'A' && c <= 'Z')) alphabet.push_back(static_cast<char>(c));
+  }
+  const std::uint16_t shared = NameHash("abc");
+  std::vector<TestFile> files;
+  for (char a : alphabet) {
+    for (char b : alphabet) {
+      for (char c : alphabet) {
+        const std::string name{a, b, c};
+        if (NameHash(name) == shared && files.size() < 40) files.push_back({name, name});
+      }
+    }
+  }
+  ASSERT_EQ(files.size(), 40u);
+  files.push_back({"other", "o"});
+  ASSERT_GE(PakOpen(WritePak("one_hash.pak", files), 64, "", 0, false), 0);
+  OpenPakfile& pak = *PakRegistry().back();
+  for (std::uint32_t hint = 0; hint < pak.records.size(); ++hint) {
+    for (const TestFile& file : files) {
+      pak.next_hint = hint;
+      const std::uint64_t before = EntryComparisonsOnThisThread();
+      const PakFileHandle found = Find(file.path);
+      // The hint, then a bisection of the records with that hash.
+      EXPECT_LE(EntryComparisonsOnThisThread() - before, 8u) << file.path;
+      ASSERT_EQ(found.pak_index, 0) << file.path << " from " << hint;
+      EXPECT_EQ(testing::ReadWhole(file.path), file.data);
+    }
+  }
+  EXPECT_EQ(Find("zzzz").pak_index, -1);
 }
 
 TEST_F(LookupTest, DamagedDirectoriesNeitherCrashNorReadOutside) {
@@ -150,15 +191,17 @@ TEST_F(LookupTest, DamagedDirectoriesNeitherCrashNorReadOutside) {
   dir.Add(good, 0);
   dir.names.back() = 'x';  // the pool's last name loses its NUL
   dir.Add(static_cast<std::uint32_t>(dir.names.size() - 1), 0);
-  for (std::uint32_t hint : {0u, 3u, 4u, 65535u, 0xFFFFFFFFu}) {
-    dir.Register(hint);
-    for (const char* path : {"good", "x", "", "\\", "dir\\good"}) {
-      const PakFileHandle found = Find(path, true);
-      if (found.pak_index >= 0) {
-        EXPECT_LT(found.entry, 4);
+  for (bool indexed : {true, false}) {
+    for (std::uint32_t hint : {0u, 3u, 4u, 65535u, 0xFFFFFFFFu}) {
+      dir.Register(hint, indexed);
+      for (const char* path : {"good", "x", "", "\\", "dir\\good"}) {
+        const PakFileHandle found = Find(path, true);
+        if (found.pak_index >= 0) {
+          EXPECT_LT(found.entry, 4);
+        }
       }
+      PakCloseAll();
     }
-    PakCloseAll();
   }
 }
 

@@ -45,17 +45,7 @@ void WritePakAt(const std::string& path, const std::vector<TestFile>& files) {
   testing::WriteFile(path, std::string(image.begin(), image.end()));
 }
 
-class ReadRetryTest : public ReaderTest, public ::testing::WithParamInterface<AsyncBackend> {
- protected:
-  void SetUp() override {
-    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
-    if (GetParam() == AsyncBackend::kQueued && !testing::QueuedBackendAvailable()) GTEST_SKIP();
-  }
-  void TearDown() override {
-    InjectReadFailuresForTesting(0);
-    ReaderTest::TearDown();
-  }
-};
+using ReadRetryTest = testing::BackendReaderTest;
 
 // Pakfile k holds a file at its start, which the header's first blocks
 // cover, and behind it the files that the loader opens and the main thread

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "format/locale_key.h"
+#include "format/mask.h"
 #include "io/async_file.h"
+#include "io/backend_param.h"
 #include "reader/pak_reader.h"
 #include "support/pak_image.h"
 #include "support/temp_dir.h"
@@ -35,6 +37,32 @@ class ReaderTest : public ::testing::Test {
 
   TempDir dir_;
 };
+
+// The same, run once per overlapped-transfer back end (the queued one is
+// skipped where the machine cannot set it up); injected read failures end
+// with the test.
+class BackendReaderTest : public ReaderTest, public ::testing::WithParamInterface<AsyncBackend> {
+ protected:
+  void SetUp() override {
+    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
+    if (GetParam() == AsyncBackend::kQueued && !QueuedBackendAvailable()) {
+      GTEST_SKIP() << "no asynchronous I/O service on this machine";
+    }
+  }
+  void TearDown() override {
+    InjectReadFailuresForTesting(0);
+    ReaderTest::TearDown();
+  }
+};
+
+// What reading a file delivers: the stored bytes with the data mask removed,
+// so a file stored without the mask comes out masked.
+inline std::string ExpectedRead(const TestFile& file) {
+  if (file.masked) return file.data;
+  std::string bytes = file.data;
+  MaskData(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
+  return bytes;
+}
 
 // Reads a whole file inside the open pakfiles in pieces of `piece` bytes.
 // Stops at the first short piece. Null handle: "<missing>".

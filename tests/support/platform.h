@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,12 @@ bool OpenFilesCanBeChanged();
 // pages is left in memory afterwards; false where the system cannot do it
 // (a tmpfs keeps its pages, Windows offers no such call).
 bool EvictFromPageCache(const std::string& path);
+
+// A scratch stream for captured output, removed when it is closed. The C
+// library's tmpfile() on Windows picks names in a sequence that parallel test
+// processes share, so it fails now and then; this one never returns null (it
+// throws instead, which fails the test).
+std::FILE* ScratchStream();
 
 // True when the process runs under Wine rather than on Windows itself: some
 // file system work that is cheap on both real systems is very slow there.

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +28,12 @@ struct OnRelease {
 };
 
 }  // namespace
+
+std::FILE* ScratchStream() {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) throw std::runtime_error("no scratch stream");
+  return stream;
+}
 
 std::string DevicePath() { return "/dev/null"; }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "support/platform.h"
@@ -14,6 +15,20 @@ File Adopt(HANDLE handle) {
 }
 
 }  // namespace
+
+std::FILE* ScratchStream() {
+  static std::atomic<unsigned> counter{0};
+  char dir[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof dir, dir);
+  if (length == 0 || length > MAX_PATH) throw std::runtime_error("no directory for temporary files");
+  char path[MAX_PATH + 64];
+  std::snprintf(path, sizeof path, "%skestrum-stream-%lu-%u.tmp", dir,
+                static_cast<unsigned long>(GetCurrentProcessId()), counter++);
+  // "D": removed when closed.
+  std::FILE* stream = std::fopen(path, "w+bD");
+  if (stream == nullptr) throw std::runtime_error(std::string("cannot create ") + path);
+  return stream;
+}
 
 std::string DevicePath() { return "NUL"; }
 

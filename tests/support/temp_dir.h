@@ -53,7 +53,7 @@ inline std::string ReadFileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Everything written to the stream (a tmpfile) from byte `from` on; closes it.
+// Everything written to the stream (a scratch stream) from byte `from` on; closes it.
 inline std::string DrainAndClose(std::FILE* stream, long from = 0) {
   std::fflush(stream);
   std::fseek(stream, from, SEEK_SET);
