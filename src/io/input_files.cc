@@ -21,9 +21,13 @@ constexpr std::size_t kSpareDescriptors = 64;
 // The read-ahead hint pays off only for files that take many reads.
 constexpr std::uint64_t kHintWorthwhile = 1 << 20;
 
-class PlainInputs final : public InputFiles::Service {
+}  // namespace
+
+namespace input_files {
+
+class Plain {
  public:
-  explicit PlainInputs(std::size_t count) : files_(count), changed_(count) {
+  explicit Plain(std::size_t count) : files_(count), changed_(count) {
     // Holding by number bounds the open files at any moment, however far
     // the checks run ahead of their use.
     const std::size_t budget = RaiseOpenFileLimit();
@@ -31,9 +35,7 @@ class PlainInputs final : public InputFiles::Service {
     ReserveOpenFiles(std::min(count, hold_below_) + kSpareDescriptors);
   }
 
-  bool queued() const override { return false; }
-
-  void Check(std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out) override {
+  void Check(std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
       out[i] = InputCheck{};
       if (paths[i].empty()) continue;
@@ -43,7 +45,7 @@ class PlainInputs final : public InputFiles::Service {
     }
   }
 
-  InputOutcome Read(std::span<const InputPiece> pieces) override {
+  InputOutcome Read(std::span<const InputPiece> pieces) {
     for (std::size_t p = 0; p < pieces.size(); ++p) {
       const InputPiece& piece = pieces[p];
       File& file = files_[piece.file];
@@ -60,7 +62,7 @@ class PlainInputs final : public InputFiles::Service {
     return {InputStatus::kOk, pieces.size()};
   }
 
-  void Forget(std::uint32_t file) override { files_[file].Close(); }
+  void Forget(std::uint32_t file) { files_[file].Close(); }
 
  private:
   // The file to copy, with its length now: the one the check held, if it
@@ -90,25 +92,35 @@ class PlainInputs final : public InputFiles::Service {
   std::size_t hold_below_ = 0;
 };
 
-}  // namespace
-
-std::unique_ptr<InputFiles::Service> MakePlainInputs(std::size_t count) { return std::make_unique<PlainInputs>(count); }
+}  // namespace input_files
 
 InputFiles::InputFiles(std::size_t count, std::size_t group) {
-  if (!PlainBatchesForced()) service_ = MakeQueuedInputs(count, group);
-  if (!service_) service_ = MakePlainInputs(count);
+  if (!PlainBatchesForced()) queued_.reset(input_files::MakeQueued(count, group));
+  if (!queued_) plain_ = std::make_unique<input_files::Plain>(count);
 }
 
 InputFiles::~InputFiles() = default;
 
-bool InputFiles::queued() const { return service_->queued(); }
+bool InputFiles::queued() const { return queued_ != nullptr; }
 
 void InputFiles::Check(std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out) {
-  service_->Check(first, paths, out);
+  if (queued_) {
+    input_files::Check(*queued_, first, paths, out);
+  } else {
+    plain_->Check(first, paths, out);
+  }
 }
 
-InputOutcome InputFiles::Read(std::span<const InputPiece> pieces) { return service_->Read(pieces); }
+InputOutcome InputFiles::Read(std::span<const InputPiece> pieces) {
+  return queued_ ? input_files::Read(*queued_, pieces) : plain_->Read(pieces);
+}
 
-void InputFiles::Forget(std::uint32_t file) { service_->Forget(file); }
+void InputFiles::Forget(std::uint32_t file) {
+  if (queued_) {
+    input_files::Forget(*queued_, file);
+  } else {
+    plain_->Forget(file);
+  }
+}
 
 }  // namespace kestrum

@@ -54,6 +54,14 @@ struct InputOutcome {
   std::size_t failed = 0;
 };
 
+namespace input_files {
+class Plain;    // the plain calls
+struct Queued;  // the system's queued service, when it has one
+struct QueuedDeleter {
+  void operator()(Queued* queued) const;
+};
+}  // namespace input_files
+
 class InputFiles {
  public:
   InputFiles(std::size_t count, std::size_t group);
@@ -77,10 +85,9 @@ class InputFiles {
   // tests, which thus reach that path on any machine.
   void Forget(std::uint32_t file);
 
-  struct Service;
-
  private:
-  std::unique_ptr<Service> service_;
+  std::unique_ptr<input_files::Queued, input_files::QueuedDeleter> queued_;
+  std::unique_ptr<input_files::Plain> plain_;  // where there is no queued service
 };
 
 }  // namespace kestrum

@@ -237,10 +237,10 @@ struct Request {
   bool ran = false;  // carried out (neither cancelled nor left unsubmitted)
 };
 
-class QueuedInputs final : public InputFiles::Service {
+class QueuedInputs {
  public:
   QueuedInputs(std::size_t count, std::size_t group) : group_(group), held_(count) {}
-  ~QueuedInputs() override {
+  ~QueuedInputs() {
     for (const Held& h : held_) {
       if (h.fd >= 0) ::close(h.fd);
     }
@@ -249,10 +249,12 @@ class QueuedInputs final : public InputFiles::Service {
   // Sets up the rings; false when the system will not give them.
   bool Start(std::size_t count);
 
-  bool queued() const override { return true; }
-  void Check(std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out) override;
-  InputOutcome Read(std::span<const InputPiece> pieces) override;
-  void Forget(std::uint32_t file) override;
+  QueuedInputs(const QueuedInputs&) = delete;
+  QueuedInputs& operator=(const QueuedInputs&) = delete;
+
+  void Check(std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out);
+  InputOutcome Read(std::span<const InputPiece> pieces);
+  void Forget(std::uint32_t file);
 
  private:
   struct Slot {
@@ -631,10 +633,29 @@ void QueuedInputs::Submit(Ring& ring, std::span<Request> requests,
 
 }  // namespace
 
-std::unique_ptr<InputFiles::Service> MakeQueuedInputs(std::size_t count, std::size_t group) {
-  auto inputs = std::make_unique<QueuedInputs>(count, group);
-  if (!inputs->Start(count)) return nullptr;
-  return inputs;
+namespace input_files {
+
+struct Queued {
+  Queued(std::size_t count, std::size_t group) : inputs(count, group) {}
+  QueuedInputs inputs;
+};
+
+void QueuedDeleter::operator()(Queued* queued) const { delete queued; }
+
+Queued* MakeQueued(std::size_t count, std::size_t group) {
+  auto queued = std::make_unique<Queued>(count, group);
+  if (!queued->inputs.Start(count)) return nullptr;
+  return queued.release();
 }
+
+void Check(Queued& queued, std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out) {
+  queued.inputs.Check(first, paths, out);
+}
+
+InputOutcome Read(Queued& queued, std::span<const InputPiece> pieces) { return queued.inputs.Read(pieces); }
+
+void Forget(Queued& queued, std::uint32_t file) { queued.inputs.Forget(file); }
+
+}  // namespace input_files
 
 }  // namespace kestrum

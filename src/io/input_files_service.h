@@ -3,22 +3,14 @@
 // one (input_files_<platform>.cc). Only the InputFiles files include this.
 #pragma once
 
-#include <memory>
-
 #include "io/input_files.h"
 
-namespace kestrum {
+namespace kestrum::input_files {
 
-struct InputFiles::Service {
-  virtual ~Service() = default;
-  virtual bool queued() const = 0;
-  virtual void Check(std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out) = 0;
-  virtual InputOutcome Read(std::span<const InputPiece> pieces) = 0;
-  virtual void Forget(std::uint32_t file) = 0;
-};
-
-std::unique_ptr<InputFiles::Service> MakePlainInputs(std::size_t count);
 // Null where the system has no queued service to give.
-std::unique_ptr<InputFiles::Service> MakeQueuedInputs(std::size_t count, std::size_t group);
+Queued* MakeQueued(std::size_t count, std::size_t group);
+void Check(Queued& queued, std::size_t first, std::span<const std::string> paths, std::span<InputCheck> out);
+InputOutcome Read(Queued& queued, std::span<const InputPiece> pieces);
+void Forget(Queued& queued, std::uint32_t file);
 
-}  // namespace kestrum
+}  // namespace kestrum::input_files
