@@ -70,7 +70,9 @@ TEST_P(InputFilesTest, OnlyRegularFilesThatOpenAreFound) {
       dir_ / "sub/dir",   dir_ / "sub/dir/",  dir_ / "sub/fifo", dir_ / "sub/plain/",         "",
       dir_ / "nowhere/x"};
   InputFiles inputs(paths.size(), kGroup);
-  EXPECT_EQ(inputs.queued(), GetParam() && inputs.queued());
+  if (!GetParam()) {
+    EXPECT_FALSE(inputs.queued());  // the switch forces plain calls
+  }
   const std::vector<InputCheck> found = CheckAll(inputs, paths);
   const std::vector<std::pair<bool, std::uint64_t>> expected{{true, 5},  {true, 0},  {true, 70000}, {true, 5},
                                                              {false, 0}, {false, 0}, {false, 0},    {false, 0},
