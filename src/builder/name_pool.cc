@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 
 namespace kestrum {
 namespace {
@@ -17,59 +18,55 @@ bool IsPrefixOf(std::string_view prefix, std::string_view text) {
 
 // The representative of directory D is the earliest entry in split order
 // whose directory part has D as a prefix (its split is then at least |D|).
-// Sorted lexicographically, the directory parts that have D as a prefix form
-// a run starting at D itself, and the prefix relation nests like a trie; one
-// pass with a stack of ancestors folds the earliest split-order position of
-// every run into its first element.
+// The entries are first grouped by their exact directory part; sorted
+// lexicographically, the directories that have D as a prefix form a run
+// starting at D itself, and the prefix relation nests like a trie; one pass
+// with a stack of ancestors folds the earliest split-order position of every
+// run into its first directory.
 RepresentativeIndex::RepresentativeIndex(const EntryTable& table, std::span<const std::uint32_t> split_order)
     : representative_of_(table.size(), 0) {
-  // Split-order positions of the entries that have a directory part; the
-  // split order puts entries without one (split -1) last.
-  std::vector<std::uint32_t> positions;
-  positions.reserve(split_order.size());
-  for (std::uint32_t pos = 0; pos < split_order.size(); ++pos) {
-    if (table[split_order[pos]].split >= 0) positions.push_back(pos);
-  }
-  auto dir_at = [&](std::uint32_t pos) { return DirectoryPart(table[split_order[pos]]); };
-  std::sort(positions.begin(), positions.end(), [&](std::uint32_t x, std::uint32_t y) {
-    const int c = dir_at(x).compare(dir_at(y));  // unsigned bytewise
-    return c != 0 ? c < 0 : x < y;
-  });
-
-  // Distinct directories in sorted order, each with the earliest position
-  // holding exactly it (the first of its group, thanks to the tie-break).
   struct Group {
     std::string_view dir;
-    std::uint32_t best;   // earliest split-order position in its whole run
-    std::size_t members;  // index into `positions` of its first member
+    std::uint32_t best;  // earliest split-order position in its whole run
   };
   std::vector<Group> groups;
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    const std::string_view dir = dir_at(positions[i]);
-    if (groups.empty() || groups.back().dir != dir) groups.push_back({dir, positions[i], i});
+  // Each position's group; the split order puts entries without a
+  // directory part (split -1) last, and they have none.
+  std::vector<std::uint32_t> group_of(split_order.size(), 0);
+  std::unordered_map<std::string_view, std::uint32_t> by_dir;
+  for (std::uint32_t pos = 0; pos < split_order.size(); ++pos) {
+    const PackEntry& e = table[split_order[pos]];
+    if (e.split < 0) continue;
+    // Positions come in increasing order: a group's first is its earliest.
+    const auto [it, added] = by_dir.try_emplace(DirectoryPart(e), static_cast<std::uint32_t>(groups.size()));
+    if (added) groups.push_back({it->first, pos});
+    group_of[pos] = it->second;
   }
 
-  std::vector<std::size_t> ancestors;
+  std::vector<std::uint32_t> sorted(groups.size());
+  for (std::uint32_t g = 0; g < sorted.size(); ++g) sorted[g] = g;
+  std::sort(sorted.begin(), sorted.end(), [&](std::uint32_t x, std::uint32_t y) {
+    return groups[x].dir < groups[y].dir;  // unsigned bytewise; no two are equal
+  });
+
+  std::vector<std::uint32_t> ancestors;
   auto fold_top = [&] {
-    const std::size_t child = ancestors.back();
+    const std::uint32_t child = ancestors.back();
     ancestors.pop_back();
     if (!ancestors.empty()) {
       Group& parent = groups[ancestors.back()];
       parent.best = std::min(parent.best, groups[child].best);
     }
   };
-  for (std::size_t g = 0; g < groups.size(); ++g) {
+  for (const std::uint32_t g : sorted) {
     while (!ancestors.empty() && !IsPrefixOf(groups[ancestors.back()].dir, groups[g].dir)) fold_top();
     ancestors.push_back(g);
   }
   while (!ancestors.empty()) fold_top();
 
-  for (std::size_t g = 0; g < groups.size(); ++g) {
-    const std::size_t end = g + 1 < groups.size() ? groups[g + 1].members : positions.size();
-    const std::uint32_t representative = split_order[groups[g].best];
-    for (std::size_t i = groups[g].members; i < end; ++i) {
-      representative_of_[split_order[positions[i]]] = representative;
-    }
+  for (std::uint32_t pos = 0; pos < split_order.size(); ++pos) {
+    const std::uint32_t entry = split_order[pos];
+    if (table[entry].split >= 0) representative_of_[entry] = split_order[groups[group_of[pos]].best];
   }
 }
 

@@ -37,48 +37,43 @@ const char* Shown(const PackEntry& e, std::string& scratch) {
   return scratch.c_str();
 }
 
-// Files kept open for the copy leave this many descriptors for everything else.
-constexpr std::size_t kSpareDescriptors = 64;
-
 // The check opens files in chunks of this many list lines, on two threads.
 constexpr std::size_t kCheckChunk = 64;
 
-// A list line's file as the check found it.
-struct CheckedFile {
-  File file;  // kept open only for the lines whose files may be held
-  std::uint64_t length = 0;
-  bool exists = false;
-};
+// The paths of one chunk of list lines, as this system opens them; reused by
+// each thread from chunk to chunk, so that the per-file work allocates
+// nothing.
+std::span<const std::string> ChunkPaths(const EntryTable& table, std::size_t begin, std::size_t end) {
+  thread_local std::vector<std::string> paths;
+  if (paths.size() < kCheckChunk) paths.resize(kCheckChunk);
+  for (std::size_t i = begin; i < end; ++i) {
+    const PackEntry& e = table[i];
+    if (e.name_length == 0) {
+      paths[i - begin].clear();
+    } else {
+      OpenPath(e, paths[i - begin]);
+    }
+  }
+  return std::span<const std::string>(paths).first(end - begin);
+}
 
-// Existence check: opens every listed file, takes its size, and hands out
-// data offsets in list order. The opened files are kept for the copy while
-// the process may hold them, which saves opening each file a second time.
-// The opening is shared by two threads; what is printed and decided here
-// follows list order. Returns false after a fatal error (printed).
+// Existence check: checks every listed file (opened, a regular file, its
+// size), and hands out data offsets in list order. The checked files stay
+// open for the copy. The checking is shared by two threads; what is printed
+// and decided here follows list order. Returns false after a fatal error
+// (printed).
 bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   const auto count = static_cast<int>(table.size());
   std::vector<std::uint32_t>& accepted = plan.accepted;
   accepted.reserve(table.size());
-  plan.checked_files.reserve(table.size());
-  // Holding by line number bounds the open files at any moment, however far
-  // the opening runs ahead of the decisions.
-  const std::size_t budget = RaiseOpenFileLimit();
-  const std::size_t hold_below = budget > kSpareDescriptors ? budget - kSpareDescriptors : 0;
-  ReserveOpenFiles(std::min(table.size(), hold_below) + kSpareDescriptors);
-  std::vector<CheckedFile> checked(table.size());
+  plan.inputs = std::make_unique<InputFiles>(table.size(), kCheckChunk);
+  std::vector<InputCheck> checked(table.size());
   const std::size_t chunks = (table.size() + kCheckChunk - 1) / kCheckChunk;
   ParallelChunks opener(chunks, chunks);
   opener.Start([&](std::size_t chunk) {
-    std::string path;
-    const std::size_t end = std::min(table.size(), (chunk + 1) * kCheckChunk);
-    for (std::size_t i = chunk * kCheckChunk; i < end; ++i) {
-      const PackEntry& e = table[i];
-      if (e.name_length == 0) continue;
-      CheckedFile& c = checked[i];
-      c.file = OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &c.length);
-      c.exists = c.file.valid();
-      if (i >= hold_below) c.file.Close();
-    }
+    const std::size_t begin = chunk * kCheckChunk;
+    const std::size_t end = std::min(table.size(), begin + kCheckChunk);
+    plan.inputs->Check(begin, ChunkPaths(table, begin, end), std::span(checked).subspan(begin, end - begin));
   });
   std::uint64_t total = 0;
   std::string shown;
@@ -91,7 +86,7 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
     if (at % kCheckChunk == 0) opener.Await(at / kCheckChunk);
     PackEntry& e = table[at];
     if (e.name_length == 0) continue;
-    CheckedFile& c = checked[at];
+    const InputCheck& c = checked[at];
     if (!c.exists) {
       std::fprintf(out, "WARNING file doesn't exist: %s\n", Shown(e, shown));
       continue;
@@ -99,12 +94,12 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
     e.size = static_cast<std::uint32_t>(c.length);
     if (c.length > kMaxFileSize) {
       std::fprintf(out, "WARNING file size is bigger than 2gb, file will not be added: %s\n", Shown(e, shown));
+      plan.inputs->Forget(static_cast<std::uint32_t>(at));
       continue;
     }
     e.dir_string_offset = -1;
     e.data_offset = static_cast<std::uint32_t>(total);
     accepted.push_back(static_cast<std::uint32_t>(i));
-    plan.checked_files.push_back(std::move(c.file));
     total += e.size;
     if (total > kMaxDataSize) {
       std::fprintf(out, "Total data size exceeds 2gb, please pack less files\n");
@@ -114,29 +109,13 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   return true;
 }
 
-// The file to copy, with its length now: `held`, the one the check opened,
-// if any, else the file opened again. A file that has been deleted or
-// replaced since the check gives nothing.
-File OpenForCopy(const PackEntry& e, File held, std::string& path, std::uint64_t& length) {
-  File file = std::move(held);
-  if (file) {
-    const std::optional<std::uint64_t> now = LinkedFileLength(file);
-    if (!now) return File();
-    length = *now;
-  } else {
-    file = OpenRegularForReading(OpenPath(e, path), AccessHint::kNormal, &length);
-  }
-  constexpr std::uint64_t kHintWorthwhile = 1 << 20;
-  if (length >= kHintWorthwhile) AdviseSequential(file);
-  return file;
-}
-
 // The copy fills windows of the data area, aligned to their size, and writes
 // each whole once it is complete and the one before it is written: as many
 // writes as one buffer of this size would take. This many windows are filled
-// or written at once.
+// or written at once: one being written, two being read on two threads,
+// which keeps a build of large files within 8 MiB.
 constexpr std::uint64_t kWindowSize = 1 << 20;
-constexpr std::size_t kWindows = 4;
+constexpr std::size_t kWindows = 3;
 // Files are read in chunks of at most this many, within one window.
 constexpr std::size_t kCopyChunkFiles = 64;
 
@@ -201,7 +180,7 @@ class DataCopy {
     windows_.assign(std::min<std::uint64_t>(kWindows, window_count),
                     std::vector<std::uint8_t>(std::min(kWindowSize, data_size)));
     copier_.Allow(Allowance());
-    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(chunks_[c]); });
+    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(c); });
   }
 
   // Writes the data area at the output's position. Prints what copying one
@@ -218,7 +197,7 @@ class DataCopy {
     return allowed;
   }
 
-  CopyOutcome ReadChunk(const CopyChunk& chunk);
+  CopyOutcome ReadChunk(std::size_t c);
 
   const EntryTable& table_;
   PackPlan& plan_;
@@ -231,41 +210,45 @@ class DataCopy {
 
 // Reads the chunk's part of each of its files into its window, masked where
 // asked, stopping at the first file that changed or could not be read. A
-// file that goes on past the chunk stays open in the plan for the chunks
-// after it.
-CopyOutcome DataCopy::ReadChunk(const CopyChunk& chunk) {
+// file that goes on past the chunk stays open for the chunks after it.
+CopyOutcome DataCopy::ReadChunk(std::size_t c) {
+  const CopyChunk& chunk = chunks_[c];
   // A chunk of empty files may lie past the last window.
   const std::span<std::uint8_t> window =
       chunk.end > chunk.begin ? std::span(windows_[chunk.window() % kWindows]) : std::span<std::uint8_t>();
   const std::uint64_t window_begin = chunk.window() * kWindowSize;
-  std::string path;
+  // Reused by each thread from chunk to chunk.
+  thread_local std::vector<InputPiece> pieces;
+  thread_local std::vector<std::string> paths;
+  pieces.clear();
+  if (paths.size() < chunk.files) paths.resize(chunk.files);
   for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
-    const PackEntry& e = table_[plan_.accepted[k]];
+    const std::uint32_t entry = plan_.accepted[k];
+    const PackEntry& e = table_[entry];
     const std::uint64_t file_end = std::uint64_t{e.data_offset} + e.size;
     const std::uint64_t from = std::max<std::uint64_t>(e.data_offset, chunk.begin);
     const std::uint64_t to = std::min(file_end, chunk.end);
-    File opened;
-    const File* input = &opened;
-    if (e.data_offset >= chunk.begin) {
-      std::uint64_t length = 0;
-      opened = OpenForCopy(e, std::move(plan_.checked_files[k]), path, length);
-      if (!opened || length != e.size) return {CopyFailure::kChanged, k};
-      if (to < file_end) {
-        plan_.checked_files[k] = std::move(opened);
-        input = &plan_.checked_files[k];
-      }
+    InputPiece& piece = pieces.emplace_back();
+    piece.file = entry;
+    piece.length = e.size;
+    piece.offset = from - e.data_offset;
+    piece.into = to > from ? window.subspan(from - window_begin, to - from) : std::span<std::uint8_t>();
+    piece.first = e.data_offset >= chunk.begin;
+    piece.last = file_end <= chunk.end;
+    if (piece.first) {
+      piece.path = OpenPath(e, paths[k - chunk.first]);
     } else {
-      copier_.WaitDone(chunk.opened_in);  // which opened the file
-      input = &plan_.checked_files[k];
-      if (!*input) return {CopyFailure::kChanged, k};  // that chunk found it changed
+      // The file was opened (or found changed) where it starts; its last
+      // piece closes it, so every piece before must have been read by then.
+      for (std::size_t w = chunk.opened_in; w < (piece.last ? c : chunk.opened_in + 1); ++w) copier_.WaitDone(w);
     }
-    const std::span<std::uint8_t> piece =
-        to > from ? window.subspan(from - window_begin, to - from) : std::span<std::uint8_t>();
-    const std::optional<std::size_t> got = ReadFullyAt(*input, from - e.data_offset, piece);
-    if (!got || *got != piece.size()) return {CopyFailure::kRead, k};
-    if (e.mask_data != 0) MaskData(piece);
   }
-  return {};
+  const InputOutcome read = plan_.inputs->Read(pieces);
+  for (std::size_t p = 0; p < read.failed; ++p) {
+    if (table_[pieces[p].file].mask_data != 0) MaskData(pieces[p].into);
+  }
+  if (read.status == InputStatus::kOk) return {};
+  return {read.status == InputStatus::kChanged ? CopyFailure::kChanged : CopyFailure::kRead, chunk.first + read.failed};
 }
 
 bool DataCopy::Write(const File& output, std::FILE* out) {
@@ -278,13 +261,13 @@ bool DataCopy::Write(const File& output, std::FILE* out) {
       const PackEntry& e = table_[plan_.accepted[k]];
       const bool starts_here = e.data_offset >= chunk.begin;
       const bool failed_here = outcome.failure != CopyFailure::kNone && outcome.file == k;
-      if (starts_here) {
-        std::fprintf(out, "Packing file... %d/%d        \r", static_cast<int>(k) + 1, n);
-        if (failed_here && outcome.failure == CopyFailure::kChanged) {
-          std::string shown;
-          std::fprintf(out, "Input file changed size: '%s'\n", Shown(e, shown));
-          return false;
-        }
+      if (starts_here) std::fprintf(out, "Packing file... %d/%d        \r", static_cast<int>(k) + 1, n);
+      // A file found changed at its first piece or at any later one (the
+      // queued service finds growth at its end).
+      if (failed_here && outcome.failure == CopyFailure::kChanged) {
+        std::string shown;
+        std::fprintf(out, "Input file changed size: '%s'\n", Shown(e, shown));
+        return false;
       }
       // A window is written when the copy reaches the first byte after it.
       const std::uint64_t file_end = std::uint64_t{e.data_offset} + e.size;
@@ -301,7 +284,6 @@ bool DataCopy::Write(const File& output, std::FILE* out) {
         std::fprintf(out, "Error while reading input file!\n");
         return false;
       }
-      if (!starts_here && file_end <= chunk.end) plan_.checked_files[k].Close();
     }
   }
   const std::uint64_t rest = chunks_.back().end - written_ * kWindowSize;
@@ -384,6 +366,8 @@ int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, Pa
   DataCopy copy(table, plan);
   return WriteOut(pak_path, plan, copy, out);
 }
+
+void ForgetCheckedFile(PackPlan& plan, std::size_t k) { plan.inputs->Forget(plan.accepted[k]); }
 
 int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out) {
   PackPlan plan;

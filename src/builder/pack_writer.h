@@ -8,12 +8,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "builder/header_layout.h"
 #include "builder/pack_entry.h"
-#include "io/file.h"
+#include "io/input_files.h"
 
 namespace kestrum {
 
@@ -32,13 +33,17 @@ int WritePakfile(const std::string& pak_path, EntryTable& table, std::FILE* out)
 // exit code as WritePakfile does.
 struct PackPlan {
   std::vector<std::uint32_t> accepted;  // entry indices in data order
-  // The accepted files as opened by the check, by position in `accepted`,
-  // as many as the process may hold open; the others are opened again.
-  std::vector<File> checked_files;
+  // The listed files as the check found them, numbered by entry, held
+  // open for the copy.
+  std::unique_ptr<InputFiles> inputs;
   HeaderLayout layout;
   std::vector<std::uint8_t> header_image;  // as stored
 };
 int PlanPakfile(EntryTable& table, PackPlan& plan, std::FILE* out);
 int WritePlannedPakfile(const std::string& pak_path, const EntryTable& table, PackPlan& plan, std::FILE* out);
+
+// For tests: lets go of the k-th accepted file, so that the copy opens it
+// again by its path.
+void ForgetCheckedFile(PackPlan& plan, std::size_t k);
 
 }  // namespace kestrum

@@ -65,8 +65,8 @@ bool BatchFiller::Reserve(std::size_t bytes, std::size_t path_bytes) {
   return batch_ != nullptr;
 }
 
-void BatchFiller::AddStep(StepKind kind, std::string_view path, std::uint32_t bytes, bool read_failed) {
-  ExtractStep step{.kind = kind, .read_failed = read_failed};
+void BatchFiller::AddStep(StepKind kind, std::string_view path, std::uint32_t bytes, bool ends_file, bool read_failed) {
+  ExtractStep step{.kind = kind, .read_failed = read_failed, .ends_file = ends_file};
   step.text_begin = Size(batch_->text);
   batch_->text.append(pending_text_);
   step.text_end = Size(batch_->text);

@@ -37,8 +37,10 @@ class BatchFiller {
   std::uint8_t* data() { return batch_->free_space().data(); }
 
   // Adds a step with the pending text, the path, and `bytes` just placed
-  // at data(). Call Reserve first.
-  void AddStep(StepKind kind, std::string_view path, std::uint32_t bytes, bool read_failed = false);
+  // at data(); `ends_file` when no step of the same file follows. Call
+  // Reserve first.
+  void AddStep(StepKind kind, std::string_view path, std::uint32_t bytes, bool ends_file = true,
+               bool read_failed = false);
 
   // A step that only prints the pending text.
   void AddNote();

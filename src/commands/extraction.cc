@@ -55,10 +55,10 @@ void ReadEntry(const std::string& entry_path, const std::string& relative, Batch
     const std::uint32_t k = std::min(remaining, kChunkSize);
     if (!filler.Reserve(k, kind == StepKind::kCreate ? relative.size() : 0)) return;
     if (k > 0 && PakFileRead(handle.get(), filler.data(), k) != static_cast<std::int32_t>(k)) {
-      filler.AddStep(kind, relative, 0, /*read_failed=*/true);
+      filler.AddStep(kind, relative, 0, /*ends_file=*/true, /*read_failed=*/true);
       return;
     }
-    filler.AddStep(kind, relative, k);
+    filler.AddStep(kind, relative, k, /*ends_file=*/k == remaining);
     kind = StepKind::kAppend;
     remaining -= k;
   } while (remaining > 0);

@@ -33,6 +33,7 @@ enum class StepKind : std::uint8_t {
 struct ExtractStep {
   StepKind kind = StepKind::kNote;
   bool read_failed = false;  // after the bytes, the pakfile could not be read further
+  bool ends_file = true;     // no step of the same file follows (in this batch or the next)
   std::uint32_t text_begin = 0, text_end = 0;
   std::uint32_t path_begin = 0, path_end = 0;
   std::uint32_t data_begin = 0, data_end = 0;

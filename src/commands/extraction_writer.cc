@@ -7,11 +7,22 @@ namespace kestrum {
 namespace {
 
 constexpr const char* kWriteFailed = "Error while writing output file!\n";
+constexpr const char* kReadFailed = "Error while reading input pakfile file!\n";
+
+// Files written and closed with one request, at most.
+constexpr std::size_t kGroupFiles = 64;
+
+const char* CreateError(OutputStatus status) {
+  return status == OutputStatus::kLinkInPath ? "  ERROR: Link in path, entry skipped!\n"
+                                             : "  ERROR: Opening extracted file for writing failed!\n";
+}
 
 }  // namespace
 
 ExtractionWriter::ExtractionWriter(std::string destination, std::FILE* out)
-    : out_(out), tree_(std::move(destination)) {}
+    : out_(out), tree_(std::move(destination)), group_(kGroupFiles) {
+  pending_.reserve(group_.capacity());
+}
 
 bool ExtractionWriter::Run(const ExtractBatch& batch) {
   for (const ExtractStep& step : batch.steps) {
@@ -19,10 +30,23 @@ bool ExtractionWriter::Run(const ExtractBatch& batch) {
     // the next one: its close belongs to its writing (and Windows would
     // refuse to replace a path still held open).
     if (step.kind != StepKind::kAppend && !CloseFile()) return false;
+    if (group_.queued()) {
+      if (step.kind == StepKind::kNote) {
+        pending_.push_back({.batch = &batch, .step = &step, .place = {}});
+        continue;
+      }
+      if (step.kind == StepKind::kCreate && step.ends_file) {
+        if (!Group(batch, step)) return false;
+        continue;
+      }
+      if (!RunGroup()) return false;
+    }
     const std::string_view text = batch.TextOf(step);
     if (!text.empty()) std::fwrite(text.data(), 1, text.size(), out_);
     if (!Do(batch, step)) return false;
   }
+  // A group never outlives its batch, whose bytes it writes.
+  if (!RunGroup()) return false;
   return !batch.last || CloseFile();
 }
 
@@ -42,9 +66,7 @@ bool ExtractionWriter::Do(const ExtractBatch& batch, const ExtractStep& step) {
       if (status == OutputStatus::kOk) status = tree_.Create(place, file_);
       if (status != OutputStatus::kOk) {
         // Nothing of this entry is read or written after this.
-        std::fputs(status == OutputStatus::kLinkInPath ? "  ERROR: Link in path, entry skipped!\n"
-                                                       : "  ERROR: Opening extracted file for writing failed!\n",
-                   out_);
+        std::fputs(CreateError(status), out_);
         return true;
       }
       return WriteAndReport(batch, step);
@@ -60,7 +82,7 @@ bool ExtractionWriter::WriteAndReport(const ExtractBatch& batch, const ExtractSt
     std::fputs(kWriteFailed, out_);
     return false;
   }
-  if (step.read_failed) std::fputs("Error while reading input pakfile file!\n", out_);
+  if (step.read_failed) std::fputs(kReadFailed, out_);
   return true;
 }
 
@@ -70,6 +92,62 @@ bool ExtractionWriter::CloseFile() {
   if (file_.Close()) return true;
   std::fputs(kWriteFailed, out_);
   return false;
+}
+
+// Creates the file of a whole-file step and adds it to the group. Whatever
+// must not happen before the files already in the group are done (making a
+// directory, removing what stands at the path) waits until they are.
+bool ExtractionWriter::Group(const ExtractBatch& batch, const ExtractStep& step) {
+  const std::string_view path = batch.PathOf(step);
+  Pending pending{.batch = &batch, .step = &step, .place = {}};
+  if (!tree_.PlaceKnown(path, pending.place)) {
+    if (!RunGroup()) return false;
+    pending.status = tree_.Place(path, pending.place);
+  }
+  File file;
+  if (pending.status == OutputStatus::kOk) {
+    pending.status = tree_.CreateNew(pending.place, file);
+    if (pending.status == OutputStatus::kExists) {
+      if (!RunGroup()) return false;
+      pending.status = tree_.Create(pending.place, file);
+    }
+  }
+  if (pending.status == OutputStatus::kOk) group_.Add(std::move(file), batch.DataOf(step));
+  pending_.push_back(pending);
+  return !group_.full() || RunGroup();
+}
+
+// Writes and closes the group's files, then prints what their steps print,
+// in order, stopping at the first failed write.
+bool ExtractionWriter::RunGroup() {
+  if (pending_.empty()) return true;
+  const std::size_t queued = group_.size();
+  const std::size_t done = group_.Run();
+  std::size_t file = 0;
+  for (std::size_t k = 0; k < pending_.size(); ++k) {
+    const Pending& p = pending_[k];
+    const std::string_view text = p.batch->TextOf(*p.step);
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), out_);
+    if (p.step->kind == StepKind::kNote) continue;
+    if (p.status != OutputStatus::kOk) {
+      std::fputs(CreateError(p.status), out_);
+      continue;
+    }
+    if (file++ == done && done < queued) {
+      std::fputs(kWriteFailed, out_);
+      // The files made after the failed one go again, as if never touched.
+      for (std::size_t later = k + 1; later < pending_.size(); ++later) {
+        const Pending& undo = pending_[later];
+        if (undo.step->kind == StepKind::kCreate && undo.status == OutputStatus::kOk) (void)tree_.Remove(undo.place);
+      }
+      group_.Discard();
+      pending_.clear();
+      return false;
+    }
+    if (p.step->read_failed) std::fputs(kReadFailed, out_);
+  }
+  pending_.clear();
+  return true;
 }
 
 int WriteExtractedFiles(BatchPipe& pipe, ExtractionWriter& writer) {

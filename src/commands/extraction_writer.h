@@ -1,14 +1,25 @@
 // The writing side of an extraction (see extraction_pipe.h): prints, creates
 // directories and files, and writes their contents, batch by batch, in the
 // order the reading side sent them.
+//
+// Where the system can write and close several files with one request
+// (write_batch.h), files that arrive whole are handled in groups: each is
+// created at once, and the group's writes and closes go out together. What
+// is printed for the group follows once the group is done, in order, up to
+// and including the first failed write; the files of the group created after
+// that one are removed again, so that a failed write still leaves nothing
+// after it. A group never holds a file that replaces something (it is made
+// once the files before it are done), nor follows a directory made for it.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "commands/extraction_pipe.h"
 #include "io/file.h"
 #include "io/output_tree.h"
+#include "io/write_batch.h"
 
 namespace kestrum {
 
@@ -31,9 +42,21 @@ class ExtractionWriter {
   bool WriteAndReport(const ExtractBatch& batch, const ExtractStep& step);
   bool CloseFile();
 
+  // A step of the group waiting to be run: its lines are printed only then.
+  struct Pending {
+    const ExtractBatch* batch = nullptr;
+    const ExtractStep* step = nullptr;
+    OutputPlace place;
+    OutputStatus status = OutputStatus::kOk;  // of creating the file (kCreate steps)
+  };
+  bool Group(const ExtractBatch& batch, const ExtractStep& step);
+  bool RunGroup();
+
   std::FILE* out_;
   OutputTree tree_;
-  File file_;  // the file created last, open until the next entry
+  File file_;  // the file created last outside a group, open until the next entry
+  WriteBatch group_;
+  std::vector<Pending> pending_;
 };
 
 // Runs the writer on every batch the pipe delivers until the batch marked

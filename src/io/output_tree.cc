@@ -185,13 +185,49 @@ OutputStatus OutputTree::Place(std::string_view relative, OutputPlace& place) {
   return OutputStatus::kOk;
 }
 
+bool OutputTree::PlaceKnown(std::string_view relative, OutputPlace& place) {
+  State& s = *state_;
+  if (s.levels.empty()) return false;
+  const std::string_view separators = output_tree::Separators();
+  const std::size_t last = separators.size() == 1 ? relative.rfind(separators[0]) : relative.find_last_of(separators);
+  const std::size_t cut = last == std::string_view::npos ? 0 : last + 1;
+  const std::string_view name = relative.substr(cut);
+  if (name.empty() || name == "." || name == "..") return false;
+  std::uint32_t slot = 0;
+  if (cut > 0) {
+    // As in Place: a key names exactly the directory whose path it equals.
+    const auto known = cut > 1 ? s.index.find(relative.substr(0, cut - 1)) : s.index.end();
+    if (known == s.index.end()) return false;
+    slot = known->second;
+  }
+  s.levels[slot].used = ++s.clock;
+  place = {s.levels[slot].handle, slot, name};
+  return true;
+}
+
 OutputStatus OutputTree::Create(const OutputPlace& place, File& file) {
   State& s = *state_;
   if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) {
     return OutputStatus::kCannotCreate;
   }
   s.name.assign(place.name);
-  return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name, file);
+  return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name, true, file);
+}
+
+OutputStatus OutputTree::CreateNew(const OutputPlace& place, File& file) {
+  State& s = *state_;
+  if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) {
+    return OutputStatus::kCannotCreate;
+  }
+  s.name.assign(place.name);
+  return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name, false, file);
+}
+
+bool OutputTree::Remove(const OutputPlace& place) {
+  State& s = *state_;
+  if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) return false;
+  s.name.assign(place.name);
+  return output_tree::RemoveFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name);
 }
 
 }  // namespace kestrum

@@ -28,6 +28,7 @@ enum class OutputStatus : std::uint8_t {
   kCannotCreate,   // a level or the file could not be made (permissions, a full disk,
                    // a name too long, a directory in the way, a file in use)
   kNoDestination,  // the destination could not be opened or created
+  kExists,         // CreateNew only: something stands at the path already
 };
 
 // Where one file goes: a directory below (or at) the destination, open and
@@ -61,10 +62,23 @@ class OutputTree {
   // level before the failing one exists afterwards.
   OutputStatus Place(std::string_view relative, OutputPlace& place);
 
+  // Place without a system call: true, with `place` set, when the path's
+  // directory is open already under the directory part as given; false
+  // otherwise (Place then finds out). Never closes a directory, so the
+  // places it gives stay valid until the next Place.
+  bool PlaceKnown(std::string_view relative, OutputPlace& place);
+
   // Creates a new, empty file at the place for writing, replacing whatever
   // non-directory stands there; a directory there is kCannotCreate. Never
   // opens an existing file and never blocks.
   OutputStatus Create(const OutputPlace& place, File& file);
+
+  // Creates a new, empty file at the place only when nothing stands there
+  // (kExists otherwise; nothing is removed). Never blocks.
+  OutputStatus CreateNew(const OutputPlace& place, File& file);
+
+  // Removes the file at the place (one this run created, to undo it).
+  bool Remove(const OutputPlace& place);
 
   struct State;
 

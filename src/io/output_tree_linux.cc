@@ -101,7 +101,8 @@ bool OpenExistingBeneath(Root& root, Handle parent, std::string_view, const std:
   return true;
 }
 
-OutputStatus CreateFileIn(Root&, Handle directory, std::string_view, const std::string& name, File& file) {
+OutputStatus CreateFileIn(Root&, Handle directory, std::string_view, const std::string& name, bool replace,
+                          File& file) {
   // O_EXCL creates a new inode or fails, whatever is there (a link is not
   // followed, a FIFO or device is not opened). Only then is the old name
   // removed and the creation tried again; a fresh tree never pays for that.
@@ -113,10 +114,15 @@ OutputStatus CreateFileIn(Root&, Handle directory, std::string_view, const std::
       return OutputStatus::kOk;
     }
     if (errno != EEXIST) return OutputStatus::kCannotCreate;
+    if (!replace) return OutputStatus::kExists;
     // A directory refuses (EISDIR); a name gone meanwhile is fine.
     if (::unlinkat(Fd(directory), name.c_str(), 0) != 0 && errno != ENOENT) return OutputStatus::kCannotCreate;
   }
   return OutputStatus::kCannotCreate;
+}
+
+bool RemoveFileIn(Root&, Handle directory, std::string_view, const std::string& name) {
+  return ::unlinkat(Fd(directory), name.c_str(), 0) == 0;
 }
 
 void CloseDirectory(Handle handle) {

@@ -51,9 +51,13 @@ OutputStatus OpenLevel(Root& root, Handle parent, std::string_view parent_key, c
 bool OpenExistingBeneath(Root& root, Handle parent, std::string_view parent_key, const std::string& relative,
                          Handle& handle);
 
-// Creates a new file `name` in `directory`, replacing a non-directory there.
+// Creates a new file `name` in `directory`, replacing a non-directory there
+// when `replace` (else kExists when anything is there).
 OutputStatus CreateFileIn(Root& root, Handle directory, std::string_view directory_key, const std::string& name,
-                          File& file);
+                          bool replace, File& file);
+
+// Removes the file `name` from `directory`.
+bool RemoveFileIn(Root& root, Handle directory, std::string_view directory_key, const std::string& name);
 
 void CloseDirectory(Handle handle);
 

@@ -143,7 +143,8 @@ bool OpenExistingBeneath(Root&, Handle, std::string_view, const std::string&, Ha
   return false;
 }
 
-OutputStatus CreateFileIn(Root& root, Handle, std::string_view directory_key, const std::string& name, File& file) {
+OutputStatus CreateFileIn(Root& root, Handle, std::string_view directory_key, const std::string& name, bool replace,
+                          File& file) {
   const wchar_t* path = FullPath(root, directory_key, name);
   // CREATE_NEW fails on anything that is there, a reparse point included
   // (it is not followed); then the old name is deleted and the creation
@@ -158,9 +159,14 @@ OutputStatus CreateFileIn(Root& root, Handle, std::string_view directory_key, co
     }
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return OutputStatus::kCannotCreate;
+    if (!replace) return OutputStatus::kExists;
     if (!DeleteFileW(path) && !Missing(GetLastError())) return OutputStatus::kCannotCreate;
   }
   return OutputStatus::kCannotCreate;
+}
+
+bool RemoveFileIn(Root& root, Handle, std::string_view directory_key, const std::string& name) {
+  return DeleteFileW(FullPath(root, directory_key, name)) != FALSE;
 }
 
 void CloseDirectory(Handle handle) {

@@ -11,6 +11,7 @@
 #include "builder/list_file.h"
 #include "builder/pack_writer.h"
 #include "builder/scratch_dir_fixture.h"
+#include "io/batch_mode.h"
 #include "support/pak_decoder.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
@@ -35,11 +36,18 @@ std::string Name(std::size_t i) { return "d" + std::to_string(i / 100) + "/f" + 
 // The same as the pakfile and the messages name it.
 std::string StoredName(std::size_t i) { return "d" + std::to_string(i / 100) + "\\f" + std::to_string(i); }
 
-class PackParallel : public testing::InScratchDir {
+// Run with the system's queued service for the listed files and with plain
+// calls (io/input_files.h).
+class PackParallel : public testing::InScratchDir, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
+    ForcePlainBatchesForTesting(GetParam());
     InScratchDir::SetUp();
     WriteFile("out.pak", "earlier pakfile");
+  }
+  void TearDown() override {
+    InScratchDir::TearDown();
+    ForcePlainBatchesForTesting(false);
   }
 
   // Plans the pakfile from `list`, lets `between` change the plan or the
@@ -86,7 +94,7 @@ class PackParallel : public testing::InScratchDir {
   }
 };
 
-TEST_F(PackParallel, MissingAndUnusableLinesAmongThousandsWarnInListOrder) {
+TEST_P(PackParallel, MissingAndUnusableLinesAmongThousandsWarnInListOrder) {
   constexpr std::size_t kLines = 3000;
   // Missing at chunk edges, at progress lines, first and last; a directory
   // and a blank line among them.
@@ -127,7 +135,7 @@ TEST_F(PackParallel, MissingAndUnusableLinesAmongThousandsWarnInListOrder) {
 // Files of every size around the 1 MiB windows of the copy: ending on a
 // window edge, empty files on an edge and past the last window, files over
 // several windows masked and verbatim, held open by the check or opened again.
-TEST_F(PackParallel, FilesAcrossWindowEdgesKeepTheirBytes) {
+TEST_P(PackParallel, FilesAcrossWindowEdgesKeepTheirBytes) {
   const std::vector<std::size_t> sizes{kMiB - 100, 100, 0,        0, 2 * kMiB + 5, 17,           kMiB,
                                        3,          0,   kMiB / 2, 1, 3 * kMiB - 1, kMiB / 2 - 25};
   std::string list;
@@ -150,7 +158,7 @@ TEST_F(PackParallel, FilesAcrossWindowEdgesKeepTheirBytes) {
     std::string checked, packed;
     const auto drop = [&](PackPlan& plan) {
       if (!reopen) return;
-      for (std::size_t k = 0; k < plan.checked_files.size(); k += 2) plan.checked_files[k] = File();
+      for (std::size_t k = 0; k < plan.accepted.size(); k += 2) ForgetCheckedFile(plan, k);
     };
     ASSERT_EQ(Build(list, drop, checked, packed), 0) << packed;
     EXPECT_NE(checked.find("data=8388608)"), std::string::npos);
@@ -162,7 +170,7 @@ TEST_F(PackParallel, FilesAcrossWindowEdgesKeepTheirBytes) {
 // A file that vanishes or changes after the check, among thousands: the
 // copy prints every line up to that file's and then its error, and leaves
 // nothing behind, whichever thread read ahead.
-TEST_F(PackParallel, ChangedFileStopsTheCopyAtItsOwnLine) {
+TEST_P(PackParallel, ChangedFileStopsTheCopyAtItsOwnLine) {
   constexpr std::size_t kFiles = 4000;
   std::string list;
   const auto size = [](std::size_t i) { return i == 3100 ? 3 * kMiB : i % 50 * 41; };
@@ -187,8 +195,8 @@ TEST_F(PackParallel, ChangedFileStopsTheCopyAtItsOwnLine) {
     std::string checked, packed;
     const auto change = [&](PackPlan& plan) {
       // Every other file opened again, to mix both kinds of input.
-      for (std::size_t k = 1; k < plan.checked_files.size(); k += 2) plan.checked_files[k] = File();
-      if (!c.keep_open) plan.checked_files[c.victim] = File();
+      for (std::size_t k = 1; k < plan.accepted.size(); k += 2) ForgetCheckedFile(plan, k);
+      if (!c.keep_open) ForgetCheckedFile(plan, c.victim);
       c.change(Name(c.victim));
     };
     EXPECT_EQ(Build(list, change, checked, packed), 1);
@@ -198,6 +206,31 @@ TEST_F(PackParallel, ChangedFileStopsTheCopyAtItsOwnLine) {
     WriteFile(Name(c.victim), Contents(c.victim, size(c.victim)));
   }
 }
+
+// Files over several windows that start inside one, so that each has a
+// first, middle and last piece in chunks that both threads read at once:
+// the last piece, which closes the file, must wait for the middle ones.
+TEST_P(PackParallel, FilesOverSeveralWindowsAreReadWholeByBothThreads) {
+  std::string list;
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < 24; ++i) {
+    const std::size_t size = i % 2 == 0 ? 300000 + i : 2 * kMiB + 700000 + i;
+    expected.push_back(Contents(i, size));
+    WriteFile(Name(i), expected.back());
+    list += Name(i) + "\n";
+  }
+  for (int round = 0; round < 3; ++round) {
+    std::string checked, packed;
+    ASSERT_EQ(Build(
+                  list, [](PackPlan&) {}, checked, packed),
+              0)
+        << packed;
+    ASSERT_TRUE(PackedData() == expected) << "round " << round;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, PackParallel, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Plain" : "Queued"; });
 
 }  // namespace
 }  // namespace kestrum

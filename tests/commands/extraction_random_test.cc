@@ -21,6 +21,7 @@
 
 #include "commands/extraction.h"
 #include "format/pak_path.h"
+#include "io/batch_mode.h"
 #include "reader/pak_reader.h"
 #include "support/pak_decoder.h"
 #include "support/pak_image.h"
@@ -108,7 +109,15 @@ std::vector<testing::TestFile> RandomFiles(std::mt19937& random) {
   return files;
 }
 
-TEST(RandomExtraction, NothingOutsideChangesAndEveryEntryWithoutAnErrorIsWhole) {
+// Run with the queued service for small files' writes and closes, and with
+// plain calls (extraction_writer.h): both must keep every guarantee.
+class RandomExtraction : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { ForcePlainBatchesForTesting(GetParam()); }
+  void TearDown() override { ForcePlainBatchesForTesting(false); }
+};
+
+TEST_P(RandomExtraction, NothingOutsideChangesAndEveryEntryWithoutAnErrorIsWhole) {
   testing::TempDir dir;
   const std::string root = dir.path(), dest = root + "/dest";
   testing::WriteFile(root + "/outside/victim", "victim");
@@ -166,6 +175,9 @@ TEST(RandomExtraction, NothingOutsideChangesAndEveryEntryWithoutAnErrorIsWhole) 
     fs::remove_all(dest);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Writes, RandomExtraction, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Plain" : "Queued"; });
 
 }  // namespace
 }  // namespace kestrum

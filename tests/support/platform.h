@@ -4,6 +4,7 @@
 // no such thing, the helper says so and the test skips that check.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -37,6 +38,12 @@ std::shared_ptr<void> LockOutReaders(const std::string& path);
 // `path`, unmounted when the returned object goes; null where the system or
 // the process's privileges do not allow one.
 std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib);
+
+// Lets no file written by this process grow beyond `bytes` for as long as
+// the returned object lives: a write past the limit comes short, the next
+// fails (POSIX: RLIMIT_FSIZE, with SIGXFSZ ignored). Null where the system
+// has no such limit.
+std::shared_ptr<void> LimitFileSize(std::uint64_t bytes);
 
 // Whether another opener can write, remove or replace a file while this
 // process holds it open for reading (POSIX: yes; Windows: not without

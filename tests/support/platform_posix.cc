@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -60,6 +62,22 @@ std::shared_ptr<void> MountSmallVolume(const std::string& path, unsigned kib) {
   const std::string options = "size=" + std::to_string(kib) + "k";
   if (::geteuid() != 0 || ::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) != 0) return nullptr;
   return std::make_shared<OnRelease>([path] { ::umount(path.c_str()); });
+}
+
+std::shared_ptr<void> LimitFileSize(std::uint64_t bytes) {
+  struct rlimit saved;
+  if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) return nullptr;
+  struct rlimit limited = saved;
+  limited.rlim_cur = static_cast<rlim_t>(bytes);
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  if (::setrlimit(RLIMIT_FSIZE, &limited) != 0) {
+    ::signal(SIGXFSZ, previous);
+    return nullptr;
+  }
+  return std::make_shared<OnRelease>([saved, previous] {
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous);
+  });
 }
 
 bool EvictFromPageCache(const std::string& path) {

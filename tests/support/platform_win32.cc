@@ -61,6 +61,8 @@ std::shared_ptr<void> LockOutReaders(const std::string& path) {
 
 std::shared_ptr<void> MountSmallVolume(const std::string&, unsigned) { return nullptr; }
 
+std::shared_ptr<void> LimitFileSize(std::uint64_t) { return nullptr; }
+
 bool EvictFromPageCache(const std::string&) { return false; }
 
 bool OpenFilesCanBeChanged() { return false; }
