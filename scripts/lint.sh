@@ -10,5 +10,6 @@ clang-format --dry-run --Werror $files
 # The Windows files are not in build/'s compile database; the Windows build
 # compiles them with warnings as errors. The PhysicsFS comparison is built
 # only where its package is installed (scripts/bench.sh installs it).
-git ls-files 'src/*.cc' 'bench/*.cc' ':!:*_win32.cc' ':!:bench/load_physfs.cc' | xargs clang-tidy -p build --quiet 2>&1 | { grep -E '(warning|error):' && exit 1 || true; }
+# build/ is made by g++, whose warning options clang need not know.
+git ls-files 'src/*.cc' 'bench/*.cc' ':!:*_win32.cc' ':!:bench/load_physfs.cc' | xargs clang-tidy -p build --quiet --extra-arg=-Wno-unknown-warning-option 2>&1 | { grep -E '(warning|error):' && exit 1 || true; }
 echo "lint: clean"
