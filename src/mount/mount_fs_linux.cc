@@ -150,8 +150,7 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_i
   // the runtime wants one thread per handle at a time, FUSE reads on several
   // threads at once, and the record is the copy the tree shows even where
   // the same path is stored twice.
-  const MountSource& source = fs.sources[node->source];
-  const OpenedPak& pak = node->size < kSmallFile ? source.small_files : source.pak;
+  const OpenedPak& pak = fs.sources[node->source].pak;
   PakFileHandle handle;
   handle.pak_index = pak.position;
   handle.pak_id = pak.id;
