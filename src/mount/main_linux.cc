@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -24,6 +25,7 @@
 #include "mount_fs_linux.h"
 #include "mount_tree.h"
 #include "pak_sources.h"
+#include "read_ahead_linux.h"
 
 namespace kestrum {
 namespace {
@@ -142,9 +144,15 @@ int Serve(const MountArguments& args, int ready) {
 
   fuse_session* session = NewMountSession(fs, args.fuse_options);
   if (session == nullptr) return 1;
+  // Where the mount will be, as the kernel's table of mounts shows it; found
+  // before mounting, since looking at it after would ask this process.
+  char* resolved = realpath(args.mountpoint.c_str(), nullptr);
+  const std::string mountpoint = resolved != nullptr ? resolved : "";
+  std::free(resolved);
   int code = 1;
   if (fuse_set_signal_handlers(session) == 0) {
     if (fuse_session_mount(session, args.mountpoint.c_str()) == 0) {
+      if (!mountpoint.empty()) RaiseReadAhead(mountpoint);
       if (ready >= 0) Detach(ready);
       fuse_loop_config config{};
       config.clone_fd = 0;

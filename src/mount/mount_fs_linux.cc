@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "read_ahead_linux.h"
+
 namespace kestrum {
 namespace {
 
@@ -68,6 +70,10 @@ void Init(void* userdata, fuse_conn_info* conn) {
   // over 60,000 files takes twice as long with them), and reading every file
   // costs one lookup more per file, answered from the tree.
   conn->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO);
+  // The kernel takes the smaller of this and the read-ahead the mount has
+  // when this answer arrives: RaiseReadAhead has set that already, where it
+  // could, before the session started.
+  conn->max_readahead = kReadAheadKib * 1024;
   // Opening and closing need no word from here: there is no state per open
   // file, and the "ro" mount refuses opens for writing before they come
   // here. Where the kernel can do without, the first open is answered with
