@@ -20,8 +20,10 @@ namespace kestrum {
 // Each pakfile is opened once, with the smallest read buffers the runtime
 // takes (4 KiB). The kernel asks for whole pages (at least 4 KiB unless the
 // file ends first) and caches and reads ahead on its own, so the runtime
-// never takes such a read for a small piece worth a buffer: every read is one
-// positional read of exactly the asked bytes into the reply, with no lock.
+// never takes such a read for a small piece worth a buffer: a read is one
+// positional read of exactly the asked bytes into the reply, with no lock
+// (unless the buffers happen to hold its first byte, as they may hold the
+// pakfile's first blocks after its header was loaded).
 inline constexpr std::uint32_t kBlockKib = 4;
 
 struct MountSource {
