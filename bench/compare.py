@@ -505,8 +505,12 @@ def bench_mount(name, root, out, kestrum, mounter, rounds, count_calls=False):
         calls = {}
         if count_calls:
             # Counted once per job and mounter: the calls of a run that only
-            # mounts and unmounts are taken off.
-            for m in MOUNTERS:
+            # mounts and unmounts are taken off. archivemount reads the tar
+            # from its start again for every file opened, so with thousands
+            # of files its runs under strace take hours: counted only on
+            # corpora of a few files.
+            counted = [m for m in MOUNTERS if m != "archivemount" or len(digests[m]) <= 100]
+            for m in counted:
                 idle = daemon_calls(commands[m], points[m], "true", out)
                 calls[m] = {op: daemon_calls(commands[m], points[m], cmd.format(m=points[m]), out) - idle
                             for op, cmd in ops.items()}
@@ -533,7 +537,8 @@ def bench_mount(name, root, out, kestrum, mounter, rounds, count_calls=False):
         lines += [f"### {name}: system calls of the file system process per job (strace -f -c, one run each)", "",
                   "| job | " + " | ".join(MOUNTERS) + " |", "|---|" + "---:|" * len(MOUNTERS)]
         for op in ops:
-            lines.append(f"| {op} | " + " | ".join(str(calls[m][op]) for m in MOUNTERS) + " |")
+            lines.append(f"| {op} | " + " | ".join(str(calls[m][op]) if m in calls else "not counted"
+                                                  for m in MOUNTERS) + " |")
         lines.append("")
     return "\n".join(lines)
 
