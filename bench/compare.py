@@ -505,10 +505,10 @@ def bench_mount(name, root, out, kestrum, mounter, rounds, count_calls=False):
         calls = {}
         if count_calls:
             # Counted once per job and mounter: the calls of a run that only
-            # mounts and unmounts are taken off. archivemount reads the tar
-            # from its start again for every file opened, so with thousands
-            # of files its runs under strace take hours: counted only on
-            # corpora of a few files.
+            # mounts and unmounts are taken off. archivemount needs minutes
+            # to read thousands of files (it spends them reading through the
+            # tar over and over), under strace far longer: it is counted only
+            # on corpora of a few files.
             counted = [m for m in MOUNTERS if m != "archivemount" or len(digests[m]) <= 100]
             for m in counted:
                 idle = daemon_calls(commands[m], points[m], "true", out)
