@@ -28,12 +28,15 @@ The "mount" phase times kestrum-mount against squashfuse (a squashfs image
 made with mksquashfs -noI -noD -noF, so nothing is compressed) and
 archivemount (an uncompressed tar) on the same tree: find over the mount,
 reading every file (tar to a pipe: GNU tar does not read files it archives
-to /dev/null), and on the large corpus one 256 MiB file read whole, its
-first and its last 64 MiB. The images lie on the tmpfs, warm; every timed
+to /dev/null), and on the large corpus one 256 MiB file read whole (by dd
+in 1 MiB reads, and by cat in 128 KiB ones), its first and its last 64 MiB. The images lie on the tmpfs, warm; every timed
 run gets a fresh mount (mounting untimed, but timed once in a row of its
 own), so each run reads through the file system and not the kernel's cache
 of it. Before timing, every file's bytes are compared across the three
-mounts. Needs a usable /dev/fuse.
+mounts. Needs a usable /dev/fuse. With "syscalls" among the phases as well,
+the system calls of each mounter's file system process are counted for
+every job (strace -f -c, one untimed run each, the calls of mounting and
+unmounting alone taken off): counts, unlike times, hold on a busy machine.
 """
 import argparse
 import os
@@ -428,16 +431,51 @@ def tree_digest(root: Path):
     return digest
 
 
-def bench_mount(name, root, out, kestrum, mounter, rounds):
+def daemon_calls(cmd, mountpoint: Path, job, out):
+    """System calls of a mounter's file system process, run in the foreground
+    under strace -f -c, from its start through `job` to its unmount."""
+    trace = out / "mount-strace.txt"
+    program, rest = cmd.split(" ", 1)
+    proc = subprocess.Popen(["strace", "-f", "-c", "-o", str(trace), "sh", "-c", f"exec {program} -f {rest}"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 300
+        while not os.path.ismount(mountpoint):
+            if proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"`{cmd}` did not mount {mountpoint} under strace")
+            time.sleep(0.01)
+        run(job, out)
+    finally:
+        unmount(mountpoint)
+        proc.wait(timeout=300)
+    for line in trace.read_text().splitlines():
+        fields = line.split()
+        if fields and fields[-1] == "total":
+            return int(fields[3])
+    raise RuntimeError(f"no total in strace output of `{cmd}`")
+
+
+def bench_mount(name, root, out, kestrum, mounter, rounds, count_calls=False):
     src = corpus(root, name)
     tree, lst = src / "tree", src / "files.txt"
     warm(tree)
     images = out / "mount-images"
     shutil.rmtree(images, ignore_errors=True)
     images.mkdir(parents=True)
+    # archivemount shows the files of a directory below one of the same name
+    # ("html/html/index.html") one level up, so such paths stay out of all
+    # three images.
+    names = lst.read_text().splitlines()
+    left_out = [n for n in names if any(a == b for a, b in zip(n.split("/"), n.split("/")[1:]))]
+    lst = images / "files.txt"
+    kept = set(names) - set(left_out)
+    lst.write_text("".join(n + "\n" for n in names if n in kept))
+    (images / "left-out.txt").write_text("".join(n + "\n" for n in left_out))
     run(f"{kestrum} -- -a {lst} {images}/k.pak", tree)
-    run(f"mksquashfs . {images}/s.sqfs -noI -noD -noF -noappend -no-progress", tree)
+    run(f"mksquashfs . {images}/s.sqfs -noI -noD -noF -noappend -no-progress -ef {images}/left-out.txt", tree)
     run(f"tar -cf {images}/t.tar -T {lst}", tree)
+    for f in ("files.txt", "left-out.txt"):
+        (images / f).unlink()
     points = {m: out / f"mnt-{m}" for m in MOUNTERS}
     commands = {
         "kestrum-mount": f"{mounter} -- {images}/k.pak {points['kestrum-mount']}",
@@ -449,9 +487,11 @@ def bench_mount(name, root, out, kestrum, mounter, rounds):
     sizes = {}
     if name == "large":
         ops["256 MiB file, whole"] = "dd if={m}/blob0.bin of=/dev/null bs=1M status=none"
+        ops["the same, by cat (128 KiB reads)"] = "cat {m}/blob0.bin > /dev/null"
         ops["its first 64 MiB"] = "dd if={m}/blob0.bin of=/dev/null bs=1M count=64 status=none"
         ops["its last 64 MiB"] = "dd if={m}/blob0.bin of=/dev/null bs=1M skip=192 status=none"
-        sizes = {"256 MiB file, whole": 256, "its first 64 MiB": 64, "its last 64 MiB": 64}
+        sizes = {"256 MiB file, whole": 256, "the same, by cat (128 KiB reads)": 256, "its first 64 MiB": 64,
+                 "its last 64 MiB": 64}
     times = {op: {m: [] for m in MOUNTERS} for op in ["mount", *ops]}
     try:
         for point in points.values():
@@ -473,6 +513,18 @@ def bench_mount(name, root, out, kestrum, mounter, rounds):
                     seconds, _ = run(cmd.format(m=points[m]), out)
                     times[op][m].append(seconds)
                     unmount(points[m])
+        calls = {}
+        if count_calls:
+            # Counted once per job and mounter: the calls of a run that only
+            # mounts and unmounts are taken off. archivemount needs minutes
+            # to read thousands of files (it spends them reading through the
+            # tar over and over), under strace far longer: it is counted only
+            # on corpora of a few files.
+            counted = [m for m in MOUNTERS if m != "archivemount" or len(digests[m]) <= 100]
+            for m in counted:
+                idle = daemon_calls(commands[m], points[m], "true", out)
+                calls[m] = {op: daemon_calls(commands[m], points[m], cmd.format(m=points[m]), out) - idle
+                            for op, cmd in ops.items()}
     finally:
         for point in points.values():
             unmount(point)
@@ -492,6 +544,13 @@ def bench_mount(name, root, out, kestrum, mounter, rounds):
         fastest = min(per[m] for m in MOUNTERS[1:])
         lines.append(f"| {op} | " + " | ".join(cells) + f" | **{per['kestrum-mount'] / fastest:.2f}** |")
     lines.append("")
+    if calls:
+        lines += [f"### {name}: system calls of the file system process per job (strace -f -c, one run each)", "",
+                  "| job | " + " | ".join(MOUNTERS) + " |", "|---|" + "---:|" * len(MOUNTERS)]
+        for op in ops:
+            lines.append(f"| {op} | " + " | ".join(str(calls[m][op]) if m in calls else "not counted"
+                                                  for m in MOUNTERS) + " |")
+        lines.append("")
     return "\n".join(lines)
 
 
@@ -527,7 +586,8 @@ def main():
             parts.append("### Mounting: not timed (/dev/fuse cannot be used here, or fusermount3 is missing)\n")
         for name in args.only if fuse_usable() else []:
             log(f"== {name}: mounted")
-            parts.append(bench_mount(name, root, out, args.kestrum, args.mounter, args.rounds))
+            parts.append(bench_mount(name, root, out, args.kestrum, args.mounter, args.rounds,
+                                     count_calls="syscalls" in args.phases))
     shutil.rmtree(out, ignore_errors=True)
     text = "\n".join(parts)
     print(text)

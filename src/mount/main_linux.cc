@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -24,6 +25,7 @@
 #include "mount_fs_linux.h"
 #include "mount_tree.h"
 #include "pak_sources.h"
+#include "read_ahead_linux.h"
 
 namespace kestrum {
 namespace {
@@ -104,27 +106,22 @@ void Detach(int ready) {
   close(ready);
 }
 
-// Opens the pakfiles in the order given (each twice, see MountSource) and
-// builds the tree. False, after printing why, when a pakfile cannot be used.
+// Opens the pakfiles in the order given and builds the tree. False, after
+// printing why, when a pakfile cannot be used.
 bool LoadPakfiles(const std::vector<std::string>& paths, MountFileSystem& fs) {
   std::vector<PakContents> contents(paths.size());
-  std::int32_t opened = 0;
-  const auto open_pak = [&opened](const std::string& path, std::uint32_t block_kib, OpenedPak& pak) {
-    std::string message;
-    pak = OpenPakForMount(path, block_kib, message);
-    std::fputs(message.c_str(), stdout);
-    pak.position = opened++;
-    return pak.id >= 0;
-  };
   for (std::size_t i = 0; i < paths.size(); ++i) {
     MountSource source;
-    if (!open_pak(paths[i], kLargeBlockKib, source.pak)) return false;
+    std::string message;
+    source.pak = OpenPakForMount(paths[i], kBlockKib, message);
+    std::fputs(message.c_str(), stdout);
+    if (source.pak.id < 0) return false;
+    source.pak.position = static_cast<std::int32_t>(i);
     contents[i].name = paths[i];
     if (const PakError error = ListPakForMount(source.pak.id, contents[i]); error != PakError::kNone) {
       std::printf("Bad Pakfile '%s'\n  %s\n", paths[i].c_str(), PakErrorMessage(error));
       return false;
     }
-    if (!open_pak(paths[i], kSmallBlockKib, source.small_files)) return false;
     struct stat st {};
     if (stat(paths[i].c_str(), &st) == 0) {
       source.mtime = st.st_mtim;
@@ -147,9 +144,15 @@ int Serve(const MountArguments& args, int ready) {
 
   fuse_session* session = NewMountSession(fs, args.fuse_options);
   if (session == nullptr) return 1;
+  // Where the mount will be, as the kernel's table of mounts shows it; found
+  // before mounting, since looking at it after would ask this process.
+  char* resolved = realpath(args.mountpoint.c_str(), nullptr);
+  const std::string mountpoint = resolved != nullptr ? resolved : "";
+  std::free(resolved);
   int code = 1;
   if (fuse_set_signal_handlers(session) == 0) {
     if (fuse_session_mount(session, args.mountpoint.c_str()) == 0) {
+      if (!mountpoint.empty()) RaiseReadAhead(mountpoint);
       if (ready >= 0) Detach(ready);
       fuse_loop_config config{};
       config.clone_fd = 0;

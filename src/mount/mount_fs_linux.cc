@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "read_ahead_linux.h"
+
 namespace kestrum {
 namespace {
 
@@ -68,6 +70,10 @@ void Init(void* userdata, fuse_conn_info* conn) {
   // over 60,000 files takes twice as long with them), and reading every file
   // costs one lookup more per file, answered from the tree.
   conn->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO);
+  // The kernel takes the smaller of this and the read-ahead the mount has
+  // when this answer arrives: RaiseReadAhead has set that already, where it
+  // could, before the session started.
+  conn->max_readahead = kReadAheadKib * 1024;
   // Opening and closing need no word from here: there is no state per open
   // file, and the "ro" mount refuses opens for writing before they come
   // here. Where the kernel can do without, the first open is answered with
@@ -150,8 +156,7 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_i
   // the runtime wants one thread per handle at a time, FUSE reads on several
   // threads at once, and the record is the copy the tree shows even where
   // the same path is stored twice.
-  const MountSource& source = fs.sources[node->source];
-  const OpenedPak& pak = node->size < kSmallFile ? source.small_files : source.pak;
+  const OpenedPak& pak = fs.sources[node->source].pak;
   PakFileHandle handle;
   handle.pak_index = pak.position;
   handle.pak_id = pak.id;

@@ -17,21 +17,17 @@ struct fuse_session;
 
 namespace kestrum {
 
-// Each pakfile is opened twice. A read that the runtime's read buffers do
-// not hold fills a whole buffer, and reads the next one ahead: 64 KiB
-// buffers suit large files, but then a small file read on its own (as tar or
-// cat read a tree, in name order, not in data order) costs 128 KiB of
-// reading and unmasking. Files below kSmallFile, which lie in one or two
-// 4 KiB blocks, are read through an open with 4 KiB buffers instead (on
-// 60,000 files of up to 200 bytes, tar through the mount took half the
-// CPU time that way).
-inline constexpr std::uint32_t kLargeBlockKib = 64;
-inline constexpr std::uint32_t kSmallBlockKib = 4;
-inline constexpr std::uint32_t kSmallFile = 4 * 1024;
+// Each pakfile is opened once, with the smallest read buffers the runtime
+// takes (4 KiB). The kernel asks for whole pages (at least 4 KiB unless the
+// file ends first) and caches and reads ahead on its own, so the runtime
+// never takes such a read for a small piece worth a buffer: a read is one
+// positional read of exactly the asked bytes into the reply, with no lock
+// (unless the buffers happen to hold its first byte, as they may hold the
+// pakfile's first blocks after its header was loaded).
+inline constexpr std::uint32_t kBlockKib = 4;
 
 struct MountSource {
-  OpenedPak pak;            // kLargeBlockKib buffers
-  OpenedPak small_files;    // the same pakfile with kSmallBlockKib buffers
+  OpenedPak pak;
   timespec mtime{};         // the pakfile's modification time
   std::uint64_t bytes = 0;  // its size on disk
 };

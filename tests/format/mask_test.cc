@@ -9,9 +9,14 @@ namespace kestrum {
 namespace {
 
 TEST(MaskData, EqualsByteWiseXorAtEveryAlignmentAndLength) {
-  std::vector<std::uint8_t> buffer(128);
-  for (std::size_t start = 0; start < 16; ++start) {
-    for (std::size_t count = 0; count <= 70; ++count) {
+  // Every head length before a 64-byte boundary, and lengths that end in
+  // the head, in the first 64-byte piece, after several, or just past one.
+  std::vector<std::size_t> counts(71);
+  std::iota(counts.begin(), counts.end(), std::size_t{0});
+  counts.insert(counts.end(), {127, 128, 129, 191, 192, 193, 255, 256, 257, 300});
+  std::vector<std::uint8_t> buffer(400);
+  for (std::size_t start = 0; start < 64; ++start) {
+    for (const std::size_t count : counts) {
       std::iota(buffer.begin(), buffer.end(), std::uint8_t{1});
       MaskData(std::span(buffer).subspan(start, count));
       for (std::size_t i = 0; i < buffer.size(); ++i) {

@@ -223,3 +223,57 @@ def test_a_foreground_mount_ends_cleanly_when_unmounted(paks, tmp_path):
         if process.poll() is None:
             process.kill()
             process.wait()
+
+
+READS = {"small.bin": RANDOM.randbytes(3000), "page.bin": RANDOM.randbytes(4096),
+         "big.bin": RANDOM.randbytes(5 * 2**20 + 12345)}
+
+
+def bdi_read_ahead(mountpoint):
+    st = os.stat(mountpoint)
+    return int(Path(f"/sys/class/bdi/{os.major(st.st_dev)}:{os.minor(st.st_dev)}/read_ahead_kb").read_text())
+
+
+def test_one_open_reads_small_and_large_files_whole_and_at_odd_offsets(tmp_path):
+    """Every slice read through FUSE itself (the file's cached pages dropped
+    before each), around page and 1 MiB request bounds and past the end; and
+    as root the mount's read-ahead is raised so that the kernel sends 1 MiB
+    requests."""
+    pak = pack(tmp_path, "reads.pak", READS)
+    mountpoint = tmp_path / "mnt"
+    mountpoint.mkdir()
+    log = tmp_path / "debug.log"
+    with open(log, "w") as errors:
+        process = subprocess.Popen([MOUNT, "-f", "-o", "debug", "--", str(pak), str(mountpoint)],
+                                   stdout=subprocess.DEVNULL, stderr=errors)
+    try:
+        deadline = time.monotonic() + 30
+        while not os.path.ismount(mountpoint) and process.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert os.path.ismount(mountpoint), log.read_text()[-2000:]
+        mib = 2**20
+        for name, data in READS.items():
+            n = len(data)
+            fd = os.open(mountpoint / name, os.O_RDONLY)
+            try:
+                for offset in (0, 1, 2999, 4095, 4096, 4097, mib - 1, mib, mib + 1, 3 * mib + 7, n - 1, n, n + 5):
+                    for length in (1, 4097, mib + 3, 3 * mib):
+                        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+                        assert os.pread(fd, length, offset) == data[offset:offset + length], (name, offset, length)
+                os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+                whole = b"".join(iter(lambda: os.read(fd, mib), b""))
+                assert whole == data, name
+            finally:
+                os.close(fd)
+        raised = bdi_read_ahead(mountpoint)
+        assert subprocess.run(["fusermount3", "-u", str(mountpoint)]).returncode == 0
+        assert process.wait(timeout=30) == 0
+    finally:
+        unmount(mountpoint)
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    replies = [int(line.split("outsize: ")[1]) for line in log.read_text().splitlines() if "success, outsize: " in line]
+    if os.geteuid() == 0:
+        assert raised == 1024
+        assert max(replies) == 16 + mib  # a reply header and 1 MiB of data
