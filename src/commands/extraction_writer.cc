@@ -9,8 +9,13 @@ namespace {
 constexpr const char* kWriteFailed = "Error while writing output file!\n";
 constexpr const char* kReadFailed = "Error while reading input pakfile file!\n";
 
-// Files written and closed with one request, at most.
-constexpr std::size_t kGroupFiles = 64;
+// Files written and closed with one request, at most. One: measured side by
+// side, writing and closing 64 files as one linked io_uring chain took
+// 1.3 to 1.7 times as long as plain calls (27,000 small files: 0.74 s against
+// 0.44 s on a tmpfs; slower on ext4 too), the kernel handing such writes to
+// its worker threads. The grouping stays, so that a faster service can be
+// tried again by changing this number.
+constexpr std::size_t kGroupFiles = 1;
 
 const char* CreateError(OutputStatus status) {
   return status == OutputStatus::kLinkInPath ? "  ERROR: Link in path, entry skipped!\n"
