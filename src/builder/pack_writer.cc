@@ -40,11 +40,12 @@ const char* Shown(const PackEntry& e, std::string& scratch) {
 // The check opens files in chunks of this many list lines, on two threads.
 constexpr std::size_t kCheckChunk = 64;
 
-// The paths of one chunk of list lines, as this system opens them; reused by
-// each thread from chunk to chunk, so that the per-file work allocates
-// nothing.
-std::span<const std::string> ChunkPaths(const EntryTable& table, std::size_t begin, std::size_t end) {
-  thread_local std::vector<std::string> paths;
+// The paths of one chunk of list lines, as this system opens them, in
+// `paths`. (Held by the caller, not in thread-local storage: MinGW's
+// thread-local objects with destructors can be freed twice when a worker
+// thread ends.)
+std::span<const std::string> ChunkPaths(const EntryTable& table, std::size_t begin, std::size_t end,
+                                        std::vector<std::string>& paths) {
   if (paths.size() < kCheckChunk) paths.resize(kCheckChunk);
   for (std::size_t i = begin; i < end; ++i) {
     const PackEntry& e = table[i];
@@ -73,7 +74,8 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   opener.Start([&](std::size_t chunk) {
     const std::size_t begin = chunk * kCheckChunk;
     const std::size_t end = std::min(table.size(), begin + kCheckChunk);
-    plan.inputs->Check(begin, ChunkPaths(table, begin, end), std::span(checked).subspan(begin, end - begin));
+    std::vector<std::string> paths;
+    plan.inputs->Check(begin, ChunkPaths(table, begin, end, paths), std::span(checked).subspan(begin, end - begin));
   });
   std::uint64_t total = 0;
   std::string shown;
@@ -217,11 +219,10 @@ CopyOutcome DataCopy::ReadChunk(std::size_t c) {
   const std::span<std::uint8_t> window =
       chunk.end > chunk.begin ? std::span(windows_[chunk.window() % kWindows]) : std::span<std::uint8_t>();
   const std::uint64_t window_begin = chunk.window() * kWindowSize;
-  // Reused by each thread from chunk to chunk.
-  thread_local std::vector<InputPiece> pieces;
-  thread_local std::vector<std::string> paths;
-  pieces.clear();
-  if (paths.size() < chunk.files) paths.resize(chunk.files);
+  // Per chunk rather than thread-local (see ChunkPaths).
+  std::vector<InputPiece> pieces;
+  pieces.reserve(chunk.files);
+  std::vector<std::string> paths(chunk.files);
   for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
     const std::uint32_t entry = plan_.accepted[k];
     const PackEntry& e = table_[entry];
