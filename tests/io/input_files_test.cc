@@ -10,6 +10,7 @@
 
 #include "io/batch_mode.h"
 #include "io/host_path.h"
+#include "io/io_test_support.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
 
@@ -27,19 +28,8 @@ std::string Bytes(std::size_t size, unsigned seed) {
   return s;
 }
 
-std::size_t OpenDescriptors() {
-  if (HostPathStyle() != PathStyle::kPosix) return 0;
-  std::error_code ec;
-  std::size_t count = 0;
-  for (fs::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) ++count;
-  return count;
-}
-
-class InputFilesTest : public ::testing::TestWithParam<bool> {
+class InputFilesTest : public testing::BatchServiceTest {
  protected:
-  void SetUp() override { ForcePlainBatchesForTesting(!GetParam()); }
-  void TearDown() override { ForcePlainBatchesForTesting(false); }
-
   // Checks `paths` (numbered from 0) group by group.
   static std::vector<InputCheck> CheckAll(InputFiles& inputs, const std::vector<std::string>& paths) {
     std::vector<InputCheck> found(paths.size());
@@ -96,7 +86,7 @@ TEST_P(InputFilesTest, PiecesArriveWholeAndEveryFileIsClosed) {
     contents.push_back(Bytes(i % 13 == 0 ? 0 : i * 37 % 5000, static_cast<unsigned>(i)));
     WriteFile(paths.back(), contents.back());
   }
-  const std::size_t before = OpenDescriptors();
+  const std::size_t before = testing::OpenDescriptors();
   {
     InputFiles inputs(paths.size(), kGroup);
     const std::vector<InputCheck> found = CheckAll(inputs, paths);
@@ -124,11 +114,11 @@ TEST_P(InputFilesTest, PiecesArriveWholeAndEveryFileIsClosed) {
     }
     for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(read[i], contents[i]) << paths[i];
     if (before > 0) {
-      EXPECT_LE(OpenDescriptors(), before + 16);  // the directories kept open
+      EXPECT_LE(testing::OpenDescriptors(), before + 16);  // the directories kept open
     }
   }
   if (before > 0) {
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(testing::OpenDescriptors(), before);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "io/host_path.h"
+#include "io/io_test_support.h"
 #include "support/temp_dir.h"
 
 namespace kestrum {
@@ -29,21 +30,11 @@ OutputStatus Put(OutputTree& tree, const std::string& relative) {
   return status;
 }
 
-// Open descriptors of this process; 0 where the system does not show them
-// (under Wine, /proc is the host's, counting Wine's own descriptors).
-std::size_t OpenDescriptors() {
-  if (HostPathStyle() != PathStyle::kPosix) return 0;
-  std::error_code ec;
-  std::size_t count = 0;
-  for (fs::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) ++count;
-  return count;
-}
-
 // More directories than are kept open, visited round and round: every file
 // lands in its own directory, and no descriptor is left behind.
 TEST(OutputTree, ManyDirectoriesInAnyOrderWithFewKeptOpen) {
   TempDir dir;
-  const std::size_t before = OpenDescriptors();
+  const std::size_t before = testing::OpenDescriptors();
   {
     OutputTree tree(dir / "out/new", 4);
     for (int round = 0; round < 3; ++round) {
@@ -52,11 +43,11 @@ TEST(OutputTree, ManyDirectoriesInAnyOrderWithFewKeptOpen) {
         ASSERT_EQ(Put(tree, at), OutputStatus::kOk) << at;
       }
       if (before > 0) {
-        EXPECT_LE(OpenDescriptors(), before + 4);
+        EXPECT_LE(testing::OpenDescriptors(), before + 4);
       }
     }
   }
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(testing::OpenDescriptors(), before);
   for (int round = 0; round < 3; ++round) {
     for (int d = 0; d < 12; ++d) {
       const std::string at = "a" + std::to_string(d % 3) + "/b" + std::to_string(d) + "/f" + std::to_string(round);

@@ -11,6 +11,7 @@
 
 #include "io/batch_mode.h"
 #include "io/host_path.h"
+#include "io/io_test_support.h"
 #include "support/platform.h"
 #include "support/temp_dir.h"
 
@@ -30,24 +31,13 @@ std::span<const std::uint8_t> AsBytes(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-// Open descriptors of this process; 0 where the system does not show them.
-std::size_t OpenDescriptors() {
-  if (HostPathStyle() != PathStyle::kPosix) return 0;
-  std::error_code ec;
-  std::size_t count = 0;
-  for (fs::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end; it.increment(ec)) ++count;
-  return count;
-}
-
-class WriteBatchTest : public ::testing::TestWithParam<bool> {
+class WriteBatchTest : public testing::BatchServiceTest {
  protected:
-  void SetUp() override { ForcePlainBatchesForTesting(!GetParam()); }
-  void TearDown() override { ForcePlainBatchesForTesting(false); }
   testing::TempDir dir_;
 };
 
 TEST_P(WriteBatchTest, EveryFileIsWrittenWholeAndClosed) {
-  const std::size_t before = OpenDescriptors();
+  const std::size_t before = testing::OpenDescriptors();
   std::vector<std::string> contents;
   for (std::size_t i = 0; i < 150; ++i) contents.push_back(Bytes(i % 7 == 0 ? 0 : i % 11 == 0 ? 300000 : i * 3, i));
   {
@@ -68,7 +58,7 @@ TEST_P(WriteBatchTest, EveryFileIsWrittenWholeAndClosed) {
   }
   for (std::size_t i = 0; i < contents.size(); ++i) EXPECT_EQ(ReadFileBytes(dir_ / std::to_string(i)), contents[i]);
   if (before > 0) {
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(testing::OpenDescriptors(), before);
   }
 }
 
@@ -76,7 +66,7 @@ TEST_P(WriteBatchTest, EveryFileIsWrittenWholeAndClosed) {
 // group: the files before it are whole, nothing after it is written, and
 // every descriptor goes once the rest is discarded.
 TEST_P(WriteBatchTest, FirstFailedWriteStopsTheGroup) {
-  const std::size_t before = OpenDescriptors();
+  const std::size_t before = testing::OpenDescriptors();
   const std::string data = Bytes(1000, 1);
   {
     WriteBatch batch(8);
@@ -103,7 +93,7 @@ TEST_P(WriteBatchTest, FirstFailedWriteStopsTheGroup) {
   }
   EXPECT_EQ(ReadFileBytes(dir_ / "after"), data);
   if (before > 0) {
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(testing::OpenDescriptors(), before);
   }
 }
 
