@@ -2,14 +2,15 @@
 // directories and files, and writes their contents, batch by batch, in the
 // order the reading side sent them.
 //
-// Where the system can write and close several files with one request
-// (write_batch.h), files that arrive whole are handled in groups: each is
-// created at once, and the group's writes and closes go out together. What
-// is printed for the group follows once the group is done, in order, up to
-// and including the first failed write; the files of the group created after
-// that one are removed again, so that a failed write still leaves nothing
-// after it. A group never holds a file that replaces something (it is made
-// once the files before it are done), nor follows a directory made for it.
+// Where two threads may create files (create_group.h), files that arrive
+// whole are handled in groups: the group's files are created, written and
+// closed by both threads at once, and what is printed for the group follows
+// once the group is done, in order, up to and including the first failed
+// write; the files of the group after that one are removed again, so that a
+// failed write still leaves nothing after it. A file that would replace
+// something is replaced afterwards, in its place in the order. A group never
+// follows a directory made for it (the directory is made once the files
+// before it are done).
 #pragma once
 
 #include <cstdio>
@@ -17,9 +18,9 @@
 #include <vector>
 
 #include "commands/extraction_pipe.h"
+#include "io/create_group.h"
 #include "io/file.h"
 #include "io/output_tree.h"
-#include "io/write_batch.h"
 
 namespace kestrum {
 
@@ -47,15 +48,16 @@ class ExtractionWriter {
     const ExtractBatch* batch = nullptr;
     const ExtractStep* step = nullptr;
     OutputPlace place;
-    OutputStatus status = OutputStatus::kOk;  // of creating the file (kCreate steps)
+    OutputStatus status = OutputStatus::kOk;  // of finding the file's directory (kCreate steps)
   };
   bool Group(const ExtractBatch& batch, const ExtractStep& step);
   bool RunGroup();
+  bool Replace(const Pending& pending);
 
   std::FILE* out_;
   OutputTree tree_;
   File file_;  // the file created last outside a group, open until the next entry
-  WriteBatch group_;
+  CreateGroup group_;
   std::vector<Pending> pending_;
 };
 

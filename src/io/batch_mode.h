@@ -1,7 +1,8 @@
-// Batches of file operations (write_batch.h, input_files.h) go through the
-// system's queued service where it has one (io_uring on Linux) and through
-// plain calls one after the other elsewhere. Both give the same results; a
-// test can force the plain calls to run both ways on one machine.
+// Batches of file operations go through the system's queued service where it
+// has one (input_files.h: io_uring on Linux), or are shared between threads
+// (create_group.h), and through plain calls one after the other elsewhere.
+// Both give the same results; a test can force the plain calls to run both
+// ways on one machine.
 #pragma once
 
 namespace kestrum {

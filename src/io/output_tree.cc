@@ -223,6 +223,17 @@ OutputStatus OutputTree::CreateNew(const OutputPlace& place, File& file) {
   return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name, false, file);
 }
 
+OutputStatus OutputTree::CreateNewShared(const OutputPlace& place, std::string& name, File& file) const {
+  const State& s = *state_;
+  if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) {
+    return OutputStatus::kCannotCreate;
+  }
+  name.assign(place.name);
+  return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, name, false, file);
+}
+
+std::size_t OutputTree::CreatorThreads() { return output_tree::CreatorThreads(); }
+
 bool OutputTree::Remove(const OutputPlace& place) {
   State& s = *state_;
   if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) return false;

@@ -80,6 +80,13 @@ class OutputTree {
   // Removes the file at the place (one this run created, to undo it).
   bool Remove(const OutputPlace& place);
 
+  // CreateNew for several threads at once, each with its own `name` buffer,
+  // while no other call is made on the tree (so the places stay valid). At
+  // most CreatorThreads() threads: 2 where the process may use more than one
+  // processor and creating shares nothing, 1 elsewhere.
+  OutputStatus CreateNewShared(const OutputPlace& place, std::string& name, File& file) const;
+  static std::size_t CreatorThreads();
+
   struct State;
 
  private:

@@ -3,6 +3,7 @@
 // below the destination. Directories are held as O_PATH descriptors (enough
 // to create in, and they need no read permission).
 #include <fcntl.h>
+#include <sched.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -135,6 +136,15 @@ std::size_t DirectoryCapacity() {
   constexpr std::size_t kMost = 4096;
   constexpr std::size_t kLeast = 64;
   return std::clamp(RaiseOpenFileLimit() / 2, kLeast, kMost);
+}
+
+std::size_t CreatorThreads() {
+  // Creating touches only the directory's descriptor and the caller's name.
+  // A process held to one processor gains nothing from a second thread.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return CPU_COUNT(&set) > 1 ? 2 : 1;
 }
 
 }  // namespace output_tree

@@ -178,5 +178,11 @@ std::size_t DirectoryCapacity() {
   return 2048;
 }
 
+std::size_t CreatorThreads() {
+  // Every creation builds its full path in the root's one buffer (and names
+  // that differ in case are one file, so their order would matter).
+  return 1;
+}
+
 }  // namespace output_tree
 }  // namespace kestrum

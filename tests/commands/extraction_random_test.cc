@@ -109,8 +109,8 @@ std::vector<testing::TestFile> RandomFiles(std::mt19937& random) {
   return files;
 }
 
-// Run with the queued service for small files' writes and closes, and with
-// plain calls (extraction_writer.h): both must keep every guarantee.
+// Run with small files created in groups by two threads, and one after the
+// other (extraction_writer.h): both must keep every guarantee.
 class RandomExtraction : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override { ForcePlainBatchesForTesting(GetParam()); }
@@ -177,7 +177,7 @@ TEST_P(RandomExtraction, NothingOutsideChangesAndEveryEntryWithoutAnErrorIsWhole
 }
 
 INSTANTIATE_TEST_SUITE_P(Writes, RandomExtraction, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Plain" : "Queued"; });
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Plain" : "Grouped"; });
 
 }  // namespace
 }  // namespace kestrum
