@@ -1,5 +1,6 @@
 #include "io/create_group.h"
 
+#include <array>
 #include <system_error>
 
 #include "io/batch_mode.h"
@@ -9,14 +10,11 @@ namespace {
 
 // A group smaller than this is done by the calling thread alone: waking the
 // helper would cost more than it saves.
-constexpr std::size_t kLeastShared = 16;
-// RunShare's thread for every file of the group.
-constexpr std::uint8_t kAll = 0xFF;
+constexpr std::size_t kLeastShared = 8;
 
-// The thread for a name of `threads` (1 or 2): names that a case-insensitive
-// file system may take for one name land on the same thread.
-std::uint8_t ThreadFor(std::string_view name, std::size_t threads) {
-  if (threads < 2) return 0;
+// The bucket of a name: names that a case-insensitive file system may take
+// for one name land in the same one.
+std::uint8_t BucketFor(std::string_view name) {
   std::uint32_t hash = 2166136261u;
   for (const char c : name) {
     auto byte = static_cast<unsigned char>(c);
@@ -24,12 +22,12 @@ std::uint8_t ThreadFor(std::string_view name, std::size_t threads) {
     if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
     hash = (hash ^ byte) * 16777619u;
   }
-  // FNV alone leaves names that differ in their last byte mostly on one
-  // side; a final mix spreads them.
+  // FNV alone leaves names that differ in their last byte mostly in one
+  // bucket; a final mix spreads them.
   hash ^= hash >> 16;
   hash *= 0x85EBCA6Bu;
   hash ^= hash >> 13;
-  return static_cast<std::uint8_t>(hash & 1);
+  return static_cast<std::uint8_t>(hash % CreateGroup::kBuckets);
 }
 
 }  // namespace
@@ -61,46 +59,60 @@ CreateGroup::~CreateGroup() {
 
 void CreateGroup::Add(const OutputPlace& place, std::span<const std::uint8_t> data) {
   if (items_.empty()) outcomes_.clear();
-  items_.push_back({place, data, ThreadFor(place.name, threads_)});
+  items_.push_back({place, data, BucketFor(place.name)});
 }
 
 std::span<const CreateGroup::Outcome> CreateGroup::Run() {
   outcomes_.assign(items_.size(), Outcome::kNotRun);
+  // Each bucket's files in the order added, the buckets one after the other.
+  bucket_begin_.fill(0);
+  for (const Item& item : items_) ++bucket_begin_[item.bucket + 1];
+  for (std::size_t b = 1; b <= kBuckets; ++b) bucket_begin_[b] += bucket_begin_[b - 1];
+  order_.resize(items_.size());
+  std::array<std::uint32_t, kBuckets + 1> fill = bucket_begin_;
+  for (std::uint32_t k = 0; k < items_.size(); ++k) order_[fill[items_[k].bucket]++] = k;
+
+  next_bucket_.store(0, std::memory_order_relaxed);
   if (threads_ > 1 && items_.size() >= kLeastShared) {
     {
       const std::lock_guard lock(mutex_);
       ++started_;
     }
     changed_.notify_all();
-    RunShare(0);
+    RunBuckets(names_[0]);
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return finished_ == started_; });
   } else {
-    RunShare(kAll);
+    RunBuckets(names_[0]);
   }
   items_.clear();
   return outcomes_;
 }
 
-// Does the thread's files in order; after a failed write it tries no more.
-void CreateGroup::RunShare(std::uint8_t thread) {
-  std::string& name = names_[thread == kAll ? 0 : thread];
-  for (std::size_t k = 0; k < items_.size(); ++k) {
-    const Item& item = items_[k];
-    if (item.thread != thread && thread != kAll) continue;
-    File file;
-    const OutputStatus status = tree_.CreateNewShared(item.place, name, file);
-    if (status != OutputStatus::kOk) {
-      outcomes_[k] = status == OutputStatus::kExists ? Outcome::kExists : Outcome::kCannotCreate;
-      continue;
+// Takes buckets until none is left, doing each bucket's files in order; after
+// a failed write the rest of that bucket is not tried (all of it comes later
+// in the group than the failed file).
+void CreateGroup::RunBuckets(std::string& name) {
+  for (;;) {
+    const std::size_t bucket = next_bucket_.fetch_add(1, std::memory_order_relaxed);
+    if (bucket >= kBuckets) return;
+    for (std::uint32_t at = bucket_begin_[bucket]; at < bucket_begin_[bucket + 1]; ++at) {
+      const std::uint32_t k = order_[at];
+      const Item& item = items_[k];
+      File file;
+      const OutputStatus status = tree_.CreateNewShared(item.place, name, file);
+      if (status != OutputStatus::kOk) {
+        outcomes_[k] = status == OutputStatus::kExists ? Outcome::kExists : Outcome::kCannotCreate;
+        continue;
+      }
+      // A close can be where a delayed write fails: a failed write all the same.
+      const bool written = WriteFully(file, item.data);
+      if (!file.Close() || !written) {
+        outcomes_[k] = Outcome::kWriteFailed;
+        break;
+      }
+      outcomes_[k] = Outcome::kDone;
     }
-    // A close can be where a delayed write fails: a failed write all the same.
-    const bool written = WriteFully(file, item.data);
-    if (!file.Close() || !written) {
-      outcomes_[k] = Outcome::kWriteFailed;
-      return;
-    }
-    outcomes_[k] = Outcome::kDone;
   }
 }
 
@@ -111,7 +123,7 @@ void CreateGroup::HelperLoop() {
     changed_.wait(lock, [&] { return stopping_ || started_ != done; });
     if (stopping_) return;
     lock.unlock();
-    RunShare(1);
+    RunBuckets(names_[1]);
     lock.lock();
     finished_ = ++done;
     changed_.notify_all();

@@ -4,15 +4,18 @@
 // kernel's file creation, most of the cost of many small files, then runs
 // on two processors).
 //
-// The threads finish the group in any interleaving, so the caller decides
-// what the group means, in order, from the outcomes (see
-// extraction_writer.h). Two files whose names may be one file on a
-// case-insensitive file system (names equal but for ASCII case, or any name
-// with a byte above 0x7F) always go to the same thread, in the order added:
-// the second then finds the first there (kExists) and is left to the caller,
-// who replaces it in order.
+// The files are shared out in buckets by name, each bucket done by one
+// thread in the order added, and the threads take buckets as they become
+// free. So the group is finished in any interleaving, and the caller decides
+// what it means, in order, from the outcomes (see extraction_writer.h). Two
+// files whose names may be one file on a case-insensitive file system (names
+// equal but for ASCII case, or any two names with a byte above 0x7F) share a
+// bucket: the second then finds the first there (kExists) and is left to the
+// caller, who replaces it in order.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -27,12 +30,14 @@ namespace kestrum {
 
 class CreateGroup {
  public:
+  static constexpr std::size_t kBuckets = 16;
+
   enum class Outcome : std::uint8_t {
     kDone,          // created, written whole and closed
     kExists,        // something stands at the path: nothing was done
     kCannotCreate,  // the file could not be made
     kWriteFailed,   // created, but its write or close failed; the file stays
-    kNotRun,        // not tried: an earlier file of the same thread failed to write
+    kNotRun,        // not tried: an earlier file of its bucket failed to write
   };
 
   // Groups of at most `files` files on `tree`, which must outlive the group.
@@ -57,9 +62,9 @@ class CreateGroup {
   struct Item {
     OutputPlace place;
     std::span<const std::uint8_t> data;
-    std::uint8_t thread = 0;
+    std::uint8_t bucket = 0;
   };
-  void RunShare(std::uint8_t thread);
+  void RunBuckets(std::string& name);
   void HelperLoop();
 
   const OutputTree& tree_;
@@ -67,6 +72,9 @@ class CreateGroup {
   std::size_t threads_;
   std::vector<Item> items_;
   std::vector<Outcome> outcomes_;
+  std::vector<std::uint32_t> order_;                   // item numbers, bucket by bucket
+  std::array<std::uint32_t, kBuckets + 1> bucket_begin_{};  // each bucket's start in order_
+  std::atomic<std::size_t> next_bucket_{0};
   std::string names_[2];  // each thread's buffer for a NUL-terminated name
 
   std::mutex mutex_;
