@@ -100,7 +100,7 @@ void CreateGroup::RunBuckets(std::string& name) {
       const std::uint32_t k = order_[at];
       const Item& item = items_[k];
       File file;
-      const OutputStatus status = tree_.CreateNewShared(item.place, name, file);
+      const OutputStatus status = tree_.CreateNew(item.place, name, file);
       if (status != OutputStatus::kOk) {
         outcomes_[k] = status == OutputStatus::kExists ? Outcome::kExists : Outcome::kCannotCreate;
         continue;

@@ -214,16 +214,7 @@ OutputStatus OutputTree::Create(const OutputPlace& place, File& file) {
   return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name, true, file);
 }
 
-OutputStatus OutputTree::CreateNew(const OutputPlace& place, File& file) {
-  State& s = *state_;
-  if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) {
-    return OutputStatus::kCannotCreate;
-  }
-  s.name.assign(place.name);
-  return output_tree::CreateFileIn(*s.root, place.directory, s.levels[place.slot].key, s.name, false, file);
-}
-
-OutputStatus OutputTree::CreateNewShared(const OutputPlace& place, std::string& name, File& file) const {
+OutputStatus OutputTree::CreateNew(const OutputPlace& place, std::string& name, File& file) const {
   const State& s = *state_;
   if (place.slot >= s.levels.size() || s.levels[place.slot].handle != place.directory) {
     return OutputStatus::kCannotCreate;

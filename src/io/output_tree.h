@@ -73,18 +73,16 @@ class OutputTree {
   // opens an existing file and never blocks.
   OutputStatus Create(const OutputPlace& place, File& file);
 
-  // Creates a new, empty file at the place only when nothing stands there
-  // (kExists otherwise; nothing is removed). Never blocks.
-  OutputStatus CreateNew(const OutputPlace& place, File& file);
-
   // Removes the file at the place (one this run created, to undo it).
   bool Remove(const OutputPlace& place);
 
-  // CreateNew for several threads at once, each with its own `name` buffer,
-  // while no other call is made on the tree (so the places stay valid). At
-  // most CreatorThreads() threads: 2 where the process may use more than one
+  // Creates a new, empty file at the place only when nothing stands there
+  // (kExists otherwise; nothing is removed). Never blocks. Several threads
+  // may call it at once, each with its own `name` buffer, while no other
+  // call is made on the tree (so the places stay valid): at most
+  // CreatorThreads() of them, 2 where the process may use more than one
   // processor and creating shares nothing, 1 elsewhere.
-  OutputStatus CreateNewShared(const OutputPlace& place, std::string& name, File& file) const;
+  OutputStatus CreateNew(const OutputPlace& place, std::string& name, File& file) const;
   static std::size_t CreatorThreads();
 
   struct State;

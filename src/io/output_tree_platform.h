@@ -64,7 +64,7 @@ void CloseDirectory(Handle handle);
 // How many directories the tree keeps open at once.
 std::size_t DirectoryCapacity();
 
-// How many threads may create files at once (see OutputTree::CreateNewShared).
+// How many threads may create files at once (see OutputTree::CreateNew).
 std::size_t CreatorThreads();
 
 }  // namespace kestrum::output_tree
