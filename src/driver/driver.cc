@@ -10,6 +10,7 @@
 #include "commands/listing.h"
 #include "format/locale_key.h"
 #include "format/pak_layout.h"
+#include "io/output_tree.h"
 #include "reader/pak_reader.h"
 
 namespace kestrum {
@@ -58,6 +59,8 @@ int RunAdd(const char* list_path, const char* pak_arg, std::FILE* out) {
 // command on the copy, close every pakfile.
 int RunRead(char command, const char* pak_path, const char* dest, std::FILE* out) {
   constexpr std::uint32_t kBlockKib = 64;
+  // Before the reader and the writer start their threads.
+  if (command == 'x') ReserveOutputTreeDescriptors();
   const std::int32_t id = PakOpen(pak_path, kBlockKib, {}, 0, false);
   if (id < 0) {
     std::fprintf(out, "Bad Pakfile '%s'\n", pak_path);

@@ -144,6 +144,12 @@ struct OutputTree::State {
   std::string name;  // one component, NUL-terminated for the system
 };
 
+void ReserveOutputTreeDescriptors() {
+  // The tree's directories, and the files, the pakfile and the streams beside them.
+  constexpr std::size_t kSpare = 64;
+  ReserveOpenFiles(output_tree::DirectoryCapacity() + kSpare);
+}
+
 OutputTree::OutputTree(std::string destination, std::size_t open_directories)
     : state_(std::make_unique<State>(std::move(destination), open_directories)) {}
 

@@ -44,6 +44,12 @@ struct OutputPlace {
 // never be created, so extraction refuses it before reading its data.
 std::size_t MaxOutputPathLength();
 
+// Grows this process's descriptor table to hold every directory a tree keeps
+// open. Best called while the process has one thread: once it has more, each
+// growth of the table waits for all of them (an RCU grace period, often
+// milliseconds).
+void ReserveOutputTreeDescriptors();
+
 class OutputTree {
  public:
   // Nothing is touched until the first Place: the destination (as given, with
