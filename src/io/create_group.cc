@@ -9,8 +9,9 @@ namespace kestrum {
 namespace {
 
 // A group smaller than this is done by the calling thread alone: waking the
-// helper would cost more than it saves.
-constexpr std::size_t kLeastShared = 8;
+// helper would cost more than it saves (side by side on 27,000 real files,
+// sharing from 16 files on took 0.42 s where sharing from 8 or 4 took 0.47).
+constexpr std::size_t kLeastShared = 16;
 
 // The bucket of a name: names that a case-insensitive file system may take
 // for one name land in the same one.
