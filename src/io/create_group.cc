@@ -34,9 +34,7 @@ std::uint8_t BucketFor(std::string_view name) {
 }  // namespace
 
 CreateGroup::CreateGroup(const OutputTree& tree, std::size_t files)
-    : tree_(tree),
-      capacity_(files),
-      threads_(files > 1 && !PlainBatchesForced() ? OutputTree::CreatorThreads() : 1) {
+    : tree_(tree), capacity_(files), threads_(files > 1 && !PlainBatchesForced() ? OutputTree::CreatorThreads() : 1) {
   items_.reserve(capacity_);
   outcomes_.reserve(capacity_);
   // Room for any name a place can hold, so that no thread allocates.

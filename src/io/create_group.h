@@ -72,7 +72,7 @@ class CreateGroup {
   std::size_t threads_;
   std::vector<Item> items_;
   std::vector<Outcome> outcomes_;
-  std::vector<std::uint32_t> order_;                   // item numbers, bucket by bucket
+  std::vector<std::uint32_t> order_;                        // item numbers, bucket by bucket
   std::array<std::uint32_t, kBuckets + 1> bucket_begin_{};  // each bucket's start in order_
   std::atomic<std::size_t> next_bucket_{0};
   std::string names_[2];  // each thread's buffer for a NUL-terminated name

@@ -3,8 +3,8 @@
 // below the destination. Directories are held as O_PATH descriptors (enough
 // to create in, and they need no read permission).
 #include <fcntl.h>
-#include <sched.h>
 #include <linux/openat2.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>

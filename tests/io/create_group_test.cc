@@ -42,7 +42,9 @@ TEST(CreateGroup, OutcomesInTheOrderAddedWhateverTheThreads) {
     const std::vector<Outcome> outcomes(run.begin(), run.end());
     ASSERT_EQ(outcomes.size(), 200u);
     for (int i = 0; i < 200; ++i) {
-      const Outcome expected = i == 50 || i == 120 ? Outcome::kExists : i == 150 ? Outcome::kCannotCreate : Outcome::kDone;
+      const Outcome expected = i == 50 || i == 120 ? Outcome::kExists
+                               : i == 150          ? Outcome::kCannotCreate
+                                                   : Outcome::kDone;
       EXPECT_EQ(outcomes[i], expected) << i;
       if (expected == Outcome::kDone) {
         EXPECT_EQ(testing::ReadFileBytes(dir / ("out/" + paths[i])), contents[i]) << i;
