@@ -1,5 +1,6 @@
 #include "commands/extraction_writer.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -48,6 +49,7 @@ bool ExtractionWriter::Run(const ExtractBatch& batch) {
   }
   // A group never outlives its batch, whose bytes it writes.
   if (!RunGroup()) return false;
+  tree_.ForgetMade();
   return !batch.last || CloseFile();
 }
 
@@ -95,16 +97,23 @@ bool ExtractionWriter::CloseFile() {
   return false;
 }
 
-// Adds the file of a whole-file step to the group. Making a directory waits
-// until the files already in the group are done.
+// Adds the file of a whole-file step to the group. A directory it needs is
+// made at once where the tree allows, else once the group is done.
 bool ExtractionWriter::Group(const ExtractBatch& batch, const ExtractStep& step) {
   const std::string_view path = batch.PathOf(step);
   Pending pending{.batch = &batch, .step = &step, .place = {}};
   if (!tree_.PlaceKnown(path, pending.place)) {
-    if (!RunGroup()) return false;
+    if (group_.empty() || !tree_.CanPlaceAhead(path, file_names_)) {
+      if (!RunGroup()) return false;
+    } else {
+      pending.made_mark = tree_.MadeCount();
+    }
     pending.status = tree_.Place(path, pending.place);
   }
-  if (pending.status == OutputStatus::kOk) group_.Add(pending.place, batch.DataOf(step));
+  if (pending.status == OutputStatus::kOk) {
+    group_.Add(pending.place, batch.DataOf(step));
+    file_names_.push_back(FoldedNameHash(pending.place.name));
+  }
   pending_.push_back(pending);
   return !group_.full() || RunGroup();
 }
@@ -142,19 +151,29 @@ bool ExtractionWriter::RunGroup() {
         break;
     }
     if (!written) {
-      // The files made after the failed one go again, as if never touched.
+      // The files made after the failed one go again, as if never touched,
+      // and so do the directories made for them.
+      std::size_t made_mark = kNotAhead;
       for (std::size_t later = k + 1, f = file; later < pending_.size(); ++later) {
         const Pending& undo = pending_[later];
+        made_mark = std::min(made_mark, undo.made_mark);
         if (undo.step->kind != StepKind::kCreate || undo.status != OutputStatus::kOk) continue;
         if (outcomes[f++] == CreateGroup::Outcome::kDone) (void)tree_.Remove(undo.place);
       }
-      pending_.clear();
+      if (made_mark != kNotAhead) tree_.RemoveMadeSince(made_mark);
+      ClearGroup();
       return false;
     }
     if (p.step->read_failed) std::fputs(kReadFailed, out_);
   }
-  pending_.clear();
+  ClearGroup();
   return true;
+}
+
+void ExtractionWriter::ClearGroup() {
+  pending_.clear();
+  file_names_.clear();
+  tree_.ForgetMade();
 }
 
 // A file of the group that found something at its path: made now, in its

@@ -6,11 +6,12 @@
 // whole are handled in groups: the group's files are created, written and
 // closed by both threads at once, and what is printed for the group follows
 // once the group is done, in order, up to and including the first failed
-// write; the files of the group after that one are removed again, so that a
-// failed write still leaves nothing after it. A file that would replace
-// something is replaced afterwards, in its place in the order. A group never
-// follows a directory made for it (the directory is made once the files
-// before it are done).
+// write; the files of the group after that one, and the directories made for
+// them, are removed again, so that a failed write still leaves nothing after
+// it. A file that would replace something is replaced afterwards, in its
+// place in the order. A directory is made ahead of the group's files only
+// where that cannot change what they become (see OutputTree::CanPlaceAhead);
+// otherwise once they are done.
 #pragma once
 
 #include <cstdio>
@@ -43,22 +44,26 @@ class ExtractionWriter {
   bool WriteAndReport(const ExtractBatch& batch, const ExtractStep& step);
   bool CloseFile();
 
+  static constexpr std::size_t kNotAhead = ~std::size_t{0};
   // A step of the group waiting to be run: its lines are printed only then.
   struct Pending {
     const ExtractBatch* batch = nullptr;
     const ExtractStep* step = nullptr;
     OutputPlace place;
     OutputStatus status = OutputStatus::kOk;  // of finding the file's directory (kCreate steps)
+    std::size_t made_mark = kNotAhead;        // the tree's MadeCount before a Place ahead of the group
   };
   bool Group(const ExtractBatch& batch, const ExtractStep& step);
   bool RunGroup();
   bool Replace(const Pending& pending);
+  void ClearGroup();
 
   std::FILE* out_;
   OutputTree tree_;
   File file_;  // the file created last outside a group, open until the next entry
   CreateGroup group_;
   std::vector<Pending> pending_;
+  std::vector<std::uint32_t> file_names_;  // FoldedNameHash of the group's files' names
 };
 
 // Runs the writer on every batch the pipe delivers until the batch marked

@@ -16,19 +16,7 @@ constexpr std::size_t kLeastShared = 16;
 // The bucket of a name: names that a case-insensitive file system may take
 // for one name land in the same one.
 std::uint8_t BucketFor(std::string_view name) {
-  std::uint32_t hash = 2166136261u;
-  for (const char c : name) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) return 0;  // case folding beyond ASCII is the file system's own
-    if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
-    hash = (hash ^ byte) * 16777619u;
-  }
-  // FNV alone leaves names that differ in their last byte mostly in one
-  // bucket; a final mix spreads them.
-  hash ^= hash >> 16;
-  hash *= 0x85EBCA6Bu;
-  hash ^= hash >> 13;
-  return static_cast<std::uint8_t>(hash % CreateGroup::kBuckets);
+  return static_cast<std::uint8_t>(FoldedNameHash(name) % CreateGroup::kBuckets);
 }
 
 }  // namespace

@@ -128,6 +128,7 @@ struct OutputTree::State {
                                                          levels[parent].fresh, handle, fresh);
       if (status != OutputStatus::kOk) return status;
       parent = Keep(std::string_view(key).substr(0, end), handle, fresh);
+      if (fresh) made.push_back(parent);
       start = end + 1;
     }
     slot = parent;
@@ -140,9 +141,26 @@ struct OutputTree::State {
   std::vector<Level> levels;                                                       // [0]: the destination, once open
   std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> index;  // key to slot, below [0]
   std::uint64_t clock = 0;
+  std::vector<std::uint32_t> made;  // slots of the levels Place created, since ForgetMade
   std::string key;   // the directory asked for
   std::string name;  // one component, NUL-terminated for the system
 };
+
+std::uint32_t FoldedNameHash(std::string_view name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : name) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) return 0;  // case folding beyond ASCII is the file system's own
+    if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
+    hash = (hash ^ byte) * 16777619u;
+  }
+  // FNV alone leaves names that differ in their last byte mostly alike in
+  // the low bits; a final mix spreads them.
+  hash ^= hash >> 16;
+  hash *= 0x85EBCA6Bu;
+  hash ^= hash >> 13;
+  return hash;
+}
 
 void ReserveOutputTreeDescriptors() {
   // The tree's directories, and the files, the pakfile and the streams beside them.
@@ -209,6 +227,48 @@ bool OutputTree::PlaceKnown(std::string_view relative, OutputPlace& place) {
   s.levels[slot].used = ++s.clock;
   place = {s.levels[slot].handle, slot, name};
   return true;
+}
+
+bool OutputTree::CanPlaceAhead(std::string_view relative, std::span<const std::uint32_t> file_names) const {
+  const State& s = *state_;
+  if (s.levels.empty()) return false;
+  const std::string_view separators = output_tree::Separators();
+  const std::size_t last = separators.size() == 1 ? relative.rfind(separators[0]) : relative.find_last_of(separators);
+  if (last == std::string_view::npos) return true;
+  std::size_t levels = 0;
+  for (std::size_t start = 0; start < last;) {
+    const std::size_t end = FindSeparator(relative, start, separators);
+    const std::string_view component = relative.substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".") continue;
+    const std::uint32_t hash = FoldedNameHash(component);
+    if (std::find(file_names.begin(), file_names.end(), hash) != file_names.end()) return false;
+    ++levels;
+  }
+  return s.levels.size() + levels <= s.capacity;
+}
+
+std::size_t OutputTree::MadeCount() const { return state_->made.size(); }
+
+void OutputTree::ForgetMade() { state_->made.clear(); }
+
+void OutputTree::RemoveMadeSince(std::size_t mark) {
+  State& s = *state_;
+  const char join = output_tree::JoinSeparator();
+  while (s.made.size() > mark) {
+    Level& level = s.levels[s.made.back()];
+    s.made.pop_back();
+    // Its parent is open still: nothing was closed since it was made.
+    const std::size_t cut = level.key.rfind(join);
+    const auto parent = cut == std::string::npos ? s.index.end() : s.index.find(std::string_view(level.key).substr(0, cut));
+    const std::uint32_t parent_slot = parent == s.index.end() ? 0 : parent->second;
+    output_tree::CloseDirectory(level.handle);
+    s.index.erase(level.key);
+    s.name.assign(level.key, cut == std::string::npos ? 0 : cut + 1);
+    (void)output_tree::RemoveLevelIn(*s.root, s.levels[parent_slot].handle, s.levels[parent_slot].key, s.name);
+    // The slot stays, unnamed and unused, the first to be taken again.
+    level = Level{};
+  }
 }
 
 OutputStatus OutputTree::Create(const OutputPlace& place, File& file) {

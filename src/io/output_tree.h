@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,11 @@ struct OutputPlace {
 // (PATH_MAX on Linux, 32767 characters on Windows). A longer entry path could
 // never be created, so extraction refuses it before reading its data.
 std::size_t MaxOutputPathLength();
+
+// Equal for names that a case-insensitive file system may take for one: names
+// equal but for ASCII case (and, rarely, others). Any name with a byte above
+// 0x7F hashes to 0, since folding such names is the file system's own.
+std::uint32_t FoldedNameHash(std::string_view name);
 
 // Grows this process's descriptor table to hold every directory a tree keeps
 // open. Best called while the process has one thread: once it has more, each
@@ -81,6 +87,19 @@ class OutputTree {
 
   // Removes the file at the place (one this run created, to undo it).
   bool Remove(const OutputPlace& place);
+
+  // Whether Place(relative) may run ahead of files still to be created: it
+  // would close no directory (so places given out stay valid), and no level
+  // it may make has a name that may be one of `file_names` (FoldedNameHash
+  // values of the names of those files).
+  bool CanPlaceAhead(std::string_view relative, std::span<const std::uint32_t> file_names) const;
+
+  // The directories Place made since the last ForgetMade, counted. Removing
+  // those from the `mark`-th on (newest first, each only when empty) undoes
+  // the making; only valid when no directory was closed meanwhile.
+  std::size_t MadeCount() const;
+  void RemoveMadeSince(std::size_t mark);
+  void ForgetMade();
 
   // Creates a new, empty file at the place only when nothing stands there
   // (kExists otherwise; nothing is removed). Never blocks. Several threads

@@ -126,6 +126,10 @@ bool RemoveFileIn(Root&, Handle directory, std::string_view, const std::string& 
   return ::unlinkat(Fd(directory), name.c_str(), 0) == 0;
 }
 
+bool RemoveLevelIn(Root&, Handle directory, std::string_view, const std::string& name) {
+  return ::unlinkat(Fd(directory), name.c_str(), AT_REMOVEDIR) == 0;
+}
+
 void CloseDirectory(Handle handle) {
   if (handle != kNoHandle) ::close(Fd(handle));
 }

@@ -59,6 +59,9 @@ OutputStatus CreateFileIn(Root& root, Handle directory, std::string_view directo
 // Removes the file `name` from `directory`.
 bool RemoveFileIn(Root& root, Handle directory, std::string_view directory_key, const std::string& name);
 
+// Removes the empty directory `name` (closed) from `directory`.
+bool RemoveLevelIn(Root& root, Handle directory, std::string_view directory_key, const std::string& name);
+
 void CloseDirectory(Handle handle);
 
 // How many directories the tree keeps open at once.

@@ -169,6 +169,10 @@ bool RemoveFileIn(Root& root, Handle, std::string_view directory_key, const std:
   return DeleteFileW(FullPath(root, directory_key, name)) != FALSE;
 }
 
+bool RemoveLevelIn(Root& root, Handle, std::string_view directory_key, const std::string& name) {
+  return RemoveDirectoryW(FullPath(root, directory_key, name)) != FALSE;
+}
+
 void CloseDirectory(Handle handle) {
   if (handle != kNoHandle) CloseHandle(Win(handle));
 }

@@ -75,6 +75,12 @@ TEST(ExtractionGroups, SameLinesAndFilesEitherWay) {
     files.push_back({path, Data(i % 5 == 0 ? 0 : i == 333 ? 600000 : i % 300, i)});
     // The same path twice within one group: the later one wins.
     if (i == 500) files.push_back({files[files.size() - 3].path, "second copy"});
+    // A file, then a path that needs it to be a directory: its directory must
+    // not be made ahead of the file.
+    if (i == 600) {
+      files.push_back({"d2\\e0\\clash", "a file"});
+      files.push_back({"d2\\e0\\clash\\inner", "under a file"});
+    }
   }
   files.push_back({"d1\\e1\\f1", "again"});
   files.push_back({"top.txt", "top"});
@@ -89,6 +95,7 @@ TEST(ExtractionGroups, SameLinesAndFilesEitherWay) {
   EXPECT_EQ(grouped.tree.at("d1/e1/f1"), "again");
   EXPECT_EQ(grouped.tree.at("d0/e1/f333"), files[333].data);
   EXPECT_EQ(grouped.tree.at("d3/e2/f498"), "second copy");
+  EXPECT_EQ(grouped.tree.at("d2/e0/clash"), "a file");
 }
 
 // Whatever stands in the way of single entries in the middle of a run of
