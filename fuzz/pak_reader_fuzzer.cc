@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FitChecksum(fitted, keys[control & 3]);
     image = fitted.data();
   }
-  ForceImmediateBackendForTesting((control & 4) != 0);
+  UseImmediateTransfers((control & 4) != 0);
   const std::uint32_t block_kib = (control & 8) ? 4 : 64;
 
   static ImageFile file;

@@ -118,8 +118,12 @@ std::optional<std::size_t> ReadAtOnce(AsyncFile& file, std::uint64_t offset, std
 // with AwaitTransfer.
 void CancelTransfers(AsyncFile& file);
 
-// A test-only switch: files made after it is set use the immediate back end.
-void ForceImmediateBackendForTesting(bool force);
+// Files made after this is set use the immediate back end: positional
+// transfers that complete at once, instead of the system's queued service.
+// For a program that reads a pakfile front to back on a thread of its own
+// (the command-line tool), where queued read-ahead adds only a worker
+// thread's hand-offs; tests use it to reach that back end.
+void UseImmediateTransfers(bool use);
 // A test-only fault: the next `count` reads started, on any file, run as
 // usual but report failure when they are collected (at once, for a read
 // that completes at once). 0 turns it off.

@@ -46,7 +46,7 @@ struct Channel {
 // does not repeat.
 constexpr std::uint8_t kMaxResubmits = 8;
 
-bool force_immediate = false;
+bool immediate_transfers = false;
 std::atomic<int> injected_read_failures{0};
 
 bool TakeInjectedFailure() {
@@ -290,7 +290,7 @@ AsyncFile MakeAsyncFile(File file, int channels) {
   queue->regular = ::fstat(queue->fd, &st) == 0 && S_ISREG(st.st_mode);
   // Room for every channel's transfer and a cancel request for each.
   const unsigned entries = static_cast<unsigned>(2 * channels + 2);
-  if (!force_immediate && RingsAreUsable() && io_uring_queue_init(entries, &queue->ring, 0) == 0) {
+  if (!immediate_transfers && RingsAreUsable() && io_uring_queue_init(entries, &queue->ring, 0) == 0) {
     queue->backend = AsyncBackend::kQueued;
     // Files are opened non-blocking so that a FIFO cannot hold up the open.
     // A ring honours the flag, on some kernels also for regular files: a
@@ -384,7 +384,7 @@ void CancelTransfers(AsyncFile& file) {
   if (queued) SubmitQueued(queue);
 }
 
-void ForceImmediateBackendForTesting(bool force) { force_immediate = force; }
+void UseImmediateTransfers(bool use) { immediate_transfers = use; }
 
 void InjectReadFailuresForTesting(int count) { injected_read_failures.store(count, std::memory_order_relaxed); }
 

@@ -44,7 +44,7 @@ struct Channel {
 // not repeat.
 constexpr std::uint8_t kMaxRestarts = 8;
 
-bool force_immediate = false;
+bool immediate_transfers = false;
 std::atomic<int> injected_read_failures{0};
 
 bool TakeInjectedFailure() {
@@ -190,14 +190,14 @@ void AsyncFile::Close() {
 AsyncFile MakeAsyncFile(File file, int channels) {
   AsyncFile result;
   if (!file.valid() || channels < 1) return result;
-  const AsyncBackend backend = force_immediate ? AsyncBackend::kImmediate : AsyncBackend::kQueued;
+  const AsyncBackend backend = immediate_transfers ? AsyncBackend::kImmediate : AsyncBackend::kQueued;
   result.file_ = std::move(file);
   result.queue_ = std::make_unique<AsyncQueue>(HandleOf(result.file_), channels, backend);
   return result;
 }
 
 File OpenFileForAsyncReading(const std::string& path) {
-  if (force_immediate) return OpenRegularForReading(path, AccessHint::kSequential);
+  if (immediate_transfers) return OpenRegularForReading(path, AccessHint::kSequential);
   File file(
       reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                   FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
@@ -210,14 +210,14 @@ AsyncFile OpenAsyncForReading(const std::string& path, int channels) {
 }
 
 AsyncFile CreateAsyncForWriting(const std::string& path, int channels) {
-  if (force_immediate) return MakeAsyncFile(CreateOrTruncate(path), channels);
+  if (immediate_transfers) return MakeAsyncFile(CreateOrTruncate(path), channels);
   File file(reinterpret_cast<std::intptr_t>(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                         FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
   return MakeAsyncFile(std::move(file), channels);
 }
 
 AsyncFile CreateAsyncTemporaryBeside(const std::string& target, std::string& temp_path, int channels) {
-  return MakeAsyncFile(CreateTemporaryBeside(target, temp_path, !force_immediate), channels);
+  return MakeAsyncFile(CreateTemporaryBeside(target, temp_path, !immediate_transfers), channels);
 }
 
 AsyncBackend BackendOf(const AsyncFile& file) {
@@ -317,7 +317,7 @@ void CancelTransfers(AsyncFile& file) {
   }
 }
 
-void ForceImmediateBackendForTesting(bool force) { force_immediate = force; }
+void UseImmediateTransfers(bool use) { immediate_transfers = use; }
 
 void InjectReadFailuresForTesting(int count) { injected_read_failures.store(count, std::memory_order_relaxed); }
 

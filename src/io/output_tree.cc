@@ -142,8 +142,8 @@ struct OutputTree::State {
   std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> index;  // key to slot, below [0]
   std::uint64_t clock = 0;
   std::vector<std::uint32_t> made;  // slots of the levels Place created, since ForgetMade
-  std::string key;   // the directory asked for
-  std::string name;  // one component, NUL-terminated for the system
+  std::string key;                  // the directory asked for
+  std::string name;                 // one component, NUL-terminated for the system
 };
 
 std::uint32_t FoldedNameHash(std::string_view name) {
@@ -260,7 +260,8 @@ void OutputTree::RemoveMadeSince(std::size_t mark) {
     s.made.pop_back();
     // Its parent is open still: nothing was closed since it was made.
     const std::size_t cut = level.key.rfind(join);
-    const auto parent = cut == std::string::npos ? s.index.end() : s.index.find(std::string_view(level.key).substr(0, cut));
+    const auto parent =
+        cut == std::string::npos ? s.index.end() : s.index.find(std::string_view(level.key).substr(0, cut));
     const std::uint32_t parent_slot = parent == s.index.end() ? 0 : parent->second;
     output_tree::CloseDirectory(level.handle);
     s.index.erase(level.key);

@@ -23,12 +23,12 @@ inline bool QueuedBackendAvailable() {
 class BackendTest : public ::testing::TestWithParam<AsyncBackend> {
  protected:
   void SetUp() override {
-    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
+    UseImmediateTransfers(GetParam() == AsyncBackend::kImmediate);
     if (GetParam() == AsyncBackend::kQueued && !QueuedBackendAvailable()) {
       GTEST_SKIP() << "no asynchronous I/O service on this machine";
     }
   }
-  void TearDown() override { ForceImmediateBackendForTesting(false); }
+  void TearDown() override { UseImmediateTransfers(false); }
 };
 
 inline std::string BackendName(const ::testing::TestParamInfo<AsyncBackend>& info) {

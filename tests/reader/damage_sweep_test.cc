@@ -19,7 +19,7 @@ class DamageSweep : public ReaderTest {
   void SetUp() override {
     // The sweep is about the bytes, not the I/O: thousands of opens on the
     // synchronous back end (the queued one is covered by the other tests).
-    ForceImmediateBackendForTesting(true);
+    UseImmediateTransfers(true);
     files_ = {{"a\\first.bin", Content(5000, 1)},
               {"a\\b\\second.txt", Content(300, 2)},
               {"third", Content(9000, 3)},

@@ -23,7 +23,7 @@ class ReaderTest : public ::testing::Test {
   void TearDown() override {
     PakCloseAll();
     CurrentLocaleKey() = LocaleKey{};
-    ForceImmediateBackendForTesting(false);
+    UseImmediateTransfers(false);
   }
 
   std::string WritePak(const std::string& name, const std::vector<std::uint8_t>& image) {
@@ -44,7 +44,7 @@ class ReaderTest : public ::testing::Test {
 class BackendReaderTest : public ReaderTest, public ::testing::WithParamInterface<AsyncBackend> {
  protected:
   void SetUp() override {
-    ForceImmediateBackendForTesting(GetParam() == AsyncBackend::kImmediate);
+    UseImmediateTransfers(GetParam() == AsyncBackend::kImmediate);
     if (GetParam() == AsyncBackend::kQueued && !QueuedBackendAvailable()) {
       GTEST_SKIP() << "no asynchronous I/O service on this machine";
     }
