@@ -45,7 +45,6 @@ CreateGroup::~CreateGroup() {
 }
 
 void CreateGroup::Add(const OutputPlace& place, std::span<const std::uint8_t> data) {
-  if (items_.empty()) outcomes_.clear();
   items_.push_back({place, data, BucketFor(place.name)});
 }
 

@@ -55,7 +55,7 @@ class CreateGroup {
   void Add(const OutputPlace& place, std::span<const std::uint8_t> data);
 
   // Does every file added since the last Run; returns their outcomes in the
-  // order added, valid until the next Add.
+  // order added, valid until the next Run.
   std::span<const Outcome> Run();
 
  private:

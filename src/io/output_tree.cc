@@ -23,6 +23,11 @@ std::size_t FindSeparator(std::string_view path, std::size_t from, std::string_v
   return separators.size() == 1 ? path.find(separators[0], from) : path.find_first_of(separators, from);
 }
 
+// The last separator, or npos.
+std::size_t FindLastSeparator(std::string_view path, std::string_view separators) {
+  return separators.size() == 1 ? path.rfind(separators[0]) : path.find_last_of(separators);
+}
+
 struct KeyHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -177,7 +182,7 @@ OutputStatus OutputTree::Place(std::string_view relative, OutputPlace& place) {
   State& s = *state_;
   if (!s.OpenDestination()) return OutputStatus::kNoDestination;
   const std::string_view separators = output_tree::Separators();
-  const std::size_t last = separators.size() == 1 ? relative.rfind(separators[0]) : relative.find_last_of(separators);
+  const std::size_t last = FindLastSeparator(relative, separators);
   const std::size_t cut = last == std::string_view::npos ? 0 : last + 1;
   const std::string_view name = relative.substr(cut);
   std::uint32_t slot = 0;
@@ -213,7 +218,7 @@ bool OutputTree::PlaceKnown(std::string_view relative, OutputPlace& place) {
   State& s = *state_;
   if (s.levels.empty()) return false;
   const std::string_view separators = output_tree::Separators();
-  const std::size_t last = separators.size() == 1 ? relative.rfind(separators[0]) : relative.find_last_of(separators);
+  const std::size_t last = FindLastSeparator(relative, separators);
   const std::size_t cut = last == std::string_view::npos ? 0 : last + 1;
   const std::string_view name = relative.substr(cut);
   if (name.empty() || name == "." || name == "..") return false;
@@ -233,7 +238,7 @@ bool OutputTree::CanPlaceAhead(std::string_view relative, std::span<const std::u
   const State& s = *state_;
   if (s.levels.empty()) return false;
   const std::string_view separators = output_tree::Separators();
-  const std::size_t last = separators.size() == 1 ? relative.rfind(separators[0]) : relative.find_last_of(separators);
+  const std::size_t last = FindLastSeparator(relative, separators);
   if (last == std::string_view::npos) return true;
   std::size_t levels = 0;
   for (std::size_t start = 0; start < last;) {
