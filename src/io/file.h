@@ -88,7 +88,8 @@ bool WriteFullyAt(const File& file, std::uint64_t offset, std::span<const std::u
 
 // Gives the file the length, reserving real disk space where the file system
 // can (so that a full disk shows here and not in a later write), else by
-// setting the end of the file. True when the file now has exactly that length.
+// setting the end of the file. In memory (tmpfs) the free space is checked
+// instead of allocated ahead. True when the file now has exactly that length.
 bool ReserveLength(const File& file, std::uint64_t length);
 
 // Creates a new, uniquely named hidden file in the directory of `target`, for

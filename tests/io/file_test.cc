@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "support/platform.h"
@@ -70,6 +71,24 @@ TEST(File, ReserveLengthGivesTheExactLength) {
   EXPECT_EQ(FileLength(f), 12288u);
   EXPECT_TRUE(ReserveLength(f, 4096));  // shrinking works too
   EXPECT_EQ(FileLength(f), 4096u);
+}
+
+// A small tmpfs stands for a nearly full volume in memory; mounting needs root.
+TEST(File, ReserveLengthInMemoryCountsTheFreeSpaceAndWhatTheFileHolds) {
+  TempDir dir;
+  const std::string mount_point = dir / "small";
+  std::filesystem::create_directory(mount_point);
+  const auto volume = testing::MountSmallVolume(mount_point, 256);
+  if (!volume) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  File f = CreateOrTruncate(mount_point + "/out");
+  ASSERT_TRUE(f);
+  const std::vector<std::uint8_t> data(200 * 1024, 7);
+  ASSERT_TRUE(WriteFully(f, data));
+  // 240 KiB fit: 200 of them are the file's already.
+  EXPECT_TRUE(ReserveLength(f, 240 * 1024));
+  EXPECT_EQ(FileLength(f), 240u * 1024);
+  EXPECT_FALSE(ReserveLength(f, 1024 * 1024));
+  EXPECT_EQ(FileLength(f), 240u * 1024);  // refused before anything changed
 }
 
 TEST(File, CreateExclusiveRefusesAnExistingPath) {
