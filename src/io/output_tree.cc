@@ -87,6 +87,20 @@ struct OutputTree::State {
     return slot;
   }
 
+  // The slot kept under the directory key `k` (not empty), if any. Files
+  // come mostly in runs of one directory: the slot found last is tried
+  // before the index. (A slot with a key is in the index under that key.)
+  bool FindKept(std::string_view k, std::uint32_t& slot) {
+    if (last_found < levels.size() && levels[last_found].key == k) {
+      slot = last_found;
+      return true;
+    }
+    const auto it = index.find(k);
+    if (it == index.end()) return false;
+    slot = last_found = it->second;
+    return true;
+  }
+
   // The slot of the directory whose key is in `key`, opening and creating
   // what is missing.
   OutputStatus Find(std::uint32_t& slot) {
@@ -145,6 +159,7 @@ struct OutputTree::State {
   std::size_t capacity;
   std::vector<Level> levels;                                                       // [0]: the destination, once open
   std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> index;  // key to slot, below [0]
+  std::uint32_t last_found = 0;  // the slot FindKept found last
   std::uint64_t clock = 0;
   std::vector<std::uint32_t> made;  // slots of the levels Place created, since ForgetMade
   std::string key;                  // the directory asked for
@@ -189,9 +204,7 @@ OutputStatus OutputTree::Place(std::string_view relative, OutputPlace& place) {
   // Mostly the directory is open already under its path as it stands: a
   // key has no empty, "." or ".." component and only the joining separator,
   // so a path equal to one names that very directory.
-  const auto known = cut > 1 ? s.index.find(relative.substr(0, cut - 1)) : s.index.end();
-  if (known != s.index.end()) {
-    slot = known->second;
+  if (cut > 1 && s.FindKept(relative.substr(0, cut - 1), slot)) {
     s.levels[slot].used = ++s.clock;
   } else {
     // The directory's key: its components without empty or "." ones.
@@ -225,9 +238,7 @@ bool OutputTree::PlaceKnown(std::string_view relative, OutputPlace& place) {
   std::uint32_t slot = 0;
   if (cut > 0) {
     // As in Place: a key names exactly the directory whose path it equals.
-    const auto known = cut > 1 ? s.index.find(relative.substr(0, cut - 1)) : s.index.end();
-    if (known == s.index.end()) return false;
-    slot = known->second;
+    if (cut <= 1 || !s.FindKept(relative.substr(0, cut - 1), slot)) return false;
   }
   s.levels[slot].used = ++s.clock;
   place = {s.levels[slot].handle, slot, name};

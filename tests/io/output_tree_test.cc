@@ -56,5 +56,18 @@ TEST(OutputTree, ManyDirectoriesInAnyOrderWithFewKeptOpen) {
   }
 }
 
+// The directory found last is tried first; once its slot has gone to
+// another directory (one kept open at a time here), a file for it must not
+// land in the newcomer, however alike their names.
+TEST(OutputTree, ASlotTakenOverIsNotTakenForTheDirectoryItHeld) {
+  TempDir dir;
+  OutputTree tree(dir / "out", 2);
+  for (const char* at : {"d1/x", "d1/y", "d2/z", "d1/w"}) ASSERT_EQ(Put(tree, at), OutputStatus::kOk) << at;
+  EXPECT_EQ(ReadFileBytes(dir / "out/d2/z"), "d2/z");
+  EXPECT_EQ(ReadFileBytes(dir / "out/d1/w"), "d1/w");
+  EXPECT_FALSE(fs::exists(dir / "out/d1/z"));
+  EXPECT_FALSE(fs::exists(dir / "out/d2/w"));
+}
+
 }  // namespace
 }  // namespace kestrum
