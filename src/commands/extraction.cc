@@ -95,6 +95,7 @@ int ExtractPakfile(const PakHeader& header, std::span<const std::uint8_t> names,
   std::string path;
   std::string relative;
   WalkDataOrder(header, records, [&](std::uint32_t k) {
+    builder.PrefetchAhead(k);
     if (!filler.open() || !builder.Stored(k, stored)) return;
     if (stored.length() > longest_path) {
       // No file system takes it: printed straight from the pool, never

@@ -34,14 +34,6 @@ class LineSink {
   std::string text_;
 };
 
-inline void PrefetchForRead(const void* p) {
-#if defined(__GNUC__)
-  __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
-}
-
 void AppendDecimal(std::uint32_t value, std::string& to) {
   char digits[10];
   int n = 0;
@@ -68,12 +60,7 @@ void ListPakfile(const PakHeader& header, std::span<const std::uint8_t> names, s
   std::string path;
   if (data_order) {
     WalkDataOrder(header, records, [&](std::uint32_t k) {
-      // The chain jumps around the directory and the pool: ask for the next
-      // entry's name while this one is built.
-      const std::uint32_t next = records[k].next_in_data_order;
-      if (next < records.size() && records[next].name_offset < names.size()) {
-        PrefetchForRead(names.data() + records[next].name_offset);
-      }
+      builder.PrefetchAhead(k);
       if (!builder.Build(k, path)) return;
       AppendName(path, sink.text());
       sink.EndLine();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "reader/prefetch.h"
+
 namespace kestrum {
 namespace {
 
@@ -41,6 +43,16 @@ bool EntryPathBuilder::Stored(std::uint32_t record, StoredPath& stored) {
   }
   stored.directory = stored_directory_;
   return true;
+}
+
+void EntryPathBuilder::PrefetchAhead(std::uint32_t record) const {
+  if (record >= records_.size()) return;
+  const std::uint32_t next = records_[record].next_in_data_order;
+  if (next >= records_.size()) return;
+  const DirRecord& r = records_[next];
+  if (std::size_t{r.name_offset} + 2 < names_.size()) PrefetchForRead(names_.data() + r.name_offset + 2);
+  if (r.dir_offset < names_.size()) PrefetchForRead(names_.data() + r.dir_offset);
+  if (r.next_in_data_order < records_.size()) PrefetchForRead(records_.data() + r.next_in_data_order);
 }
 
 bool EntryPathBuilder::Build(std::uint32_t record, std::string& path) {

@@ -43,6 +43,12 @@ class EntryPathBuilder {
   // Build. The spans point into the pool.
   bool Stored(std::uint32_t record, StoredPath& stored);
 
+  // Asks for the memory that the records after `record` in data order will
+  // want: the next one's strings, and the record after it. (The directory
+  // and the pool are in hash order; a walk in data order would wait for
+  // each record and each string.)
+  void PrefetchAhead(std::uint32_t record) const;
+
  private:
   std::span<const std::uint8_t> names_;
   std::span<const DirRecord> records_;

@@ -6,6 +6,7 @@
 #include "reader/pak_find_entry.h"
 #include "reader/pak_reader.h"
 #include "reader/pak_registry.h"
+#include "reader/prefetch.h"
 
 namespace kestrum {
 namespace {
@@ -24,6 +25,20 @@ void PrefetchIfInDataOrder(OpenPakfile& pak, const DirRecord& record, bool in_da
   PrepareBlocks(pak.stream, static_cast<std::uint32_t>(first), first);
   PublishSlots(pak);
   pak.lock.unlock();
+}
+
+// Opens in data order come one after the other, but the records and the
+// pool are in hash order: each lookup would wait for the memory of a record
+// and of its strings. The record that follows is loaded now (asked for one
+// open ago, below) and its strings are asked for, and so is the record after.
+void PrefetchAhead(const OpenPakfile& pak, std::uint32_t next) {
+  const std::vector<DirRecord>& records = pak.records;
+  if (next >= records.size()) return;
+  const DirRecord& record = records[next];
+  if (record.name_offset < pak.names.size()) PrefetchForRead(pak.names.data() + record.name_offset);
+  if (record.dir_offset < pak.names.size()) PrefetchForRead(pak.names.data() + record.dir_offset);
+  if (next < pak.name_hashes.size()) PrefetchForRead(pak.name_hashes.data() + next);
+  if (record.next_in_data_order < records.size()) PrefetchForRead(records.data() + record.next_in_data_order);
 }
 
 }  // namespace
@@ -45,6 +60,7 @@ PakFileHandle* PakFileOpen(std::string_view path) {
   }
   handle->read_pos = 0;
   PrefetchIfInDataOrder(pak, record, in_data_order);
+  if (in_data_order) PrefetchAhead(pak, record.next_in_data_order);
   return handle;
 }
 
