@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "format/prefetch.h"
+
 namespace kestrum {
 namespace {
 
@@ -82,6 +84,10 @@ bool BuildNamePool(EntryTable& table, std::span<const std::uint32_t> hash_order,
       std::fprintf(progress, "Compressing header... %d/%d        \r", static_cast<int>(k + 1), static_cast<int>(n));
       std::fflush(progress);
     }
+    // The entries lie in list order: the one after next, and the name of
+    // the next (asked for a step ago), are asked for now.
+    if (k + 2 < n) PrefetchForRead(&table[hash_order[k + 2]]);
+    if (k + 1 < n) PrefetchForRead(table[hash_order[k + 1]].name);
     const PackEntry& e = table[hash_order[k]];
     DirRecord& record = out.directory[k];
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reader/prefetch.h"
+#include "format/prefetch.h"
 
 namespace kestrum {
 namespace {

@@ -6,7 +6,7 @@
 #include "reader/pak_find_entry.h"
 #include "reader/pak_reader.h"
 #include "reader/pak_registry.h"
-#include "reader/prefetch.h"
+#include "format/prefetch.h"
 
 namespace kestrum {
 namespace {
