@@ -165,6 +165,9 @@ class Directories {
   // The open directory, opened (and watched) now if need be; null when it
   // cannot be opened.
   const Dir* Find(std::string_view path, Watcher& watcher) {
+    // Listed files come mostly in runs of one directory: the one used last
+    // (first in the order) is compared before the path is hashed.
+    if (!order_.empty() && order_.front().path == path) return &order_.front().dir;
     if (const auto it = index_.find(path); it != index_.end()) {
       order_.splice(order_.begin(), order_, it->second);
       return &it->second->dir;
