@@ -159,7 +159,7 @@ struct OutputTree::State {
   std::size_t capacity;
   std::vector<Level> levels;                                                       // [0]: the destination, once open
   std::unordered_map<std::string, std::uint32_t, KeyHash, std::equal_to<>> index;  // key to slot, below [0]
-  std::uint32_t last_found = 0;  // the slot FindKept found last
+  std::uint32_t last_found = 0;                                                    // the slot FindKept found last
   std::uint64_t clock = 0;
   std::vector<std::uint32_t> made;  // slots of the levels Place created, since ForgetMade
   std::string key;                  // the directory asked for

@@ -1,12 +1,12 @@
 // Handles to files inside open pakfiles.
 #include <new>
 
+#include "format/prefetch.h"
 #include "reader/normalized_path.h"
 #include "reader/pak_file_read.h"
 #include "reader/pak_find_entry.h"
 #include "reader/pak_reader.h"
 #include "reader/pak_registry.h"
-#include "format/prefetch.h"
 
 namespace kestrum {
 namespace {
