@@ -45,16 +45,6 @@ bool EntryPathBuilder::Stored(std::uint32_t record, StoredPath& stored) {
   return true;
 }
 
-void EntryPathBuilder::PrefetchAhead(std::uint32_t record) const {
-  if (record >= records_.size()) return;
-  const std::uint32_t next = records_[record].next_in_data_order;
-  if (next >= records_.size()) return;
-  const DirRecord& r = records_[next];
-  if (std::size_t{r.name_offset} + 2 < names_.size()) PrefetchForRead(names_.data() + r.name_offset + 2);
-  if (r.dir_offset < names_.size()) PrefetchForRead(names_.data() + r.dir_offset);
-  if (r.next_in_data_order < records_.size()) PrefetchForRead(records_.data() + r.next_in_data_order);
-}
-
 bool EntryPathBuilder::Build(std::uint32_t record, std::string& path) {
   path.clear();
   StoredPath stored;
@@ -70,6 +60,16 @@ bool EntryPathBuilder::Build(std::uint32_t record, std::string& path) {
   }
   AppendReversed(stored.name, path);
   return true;
+}
+
+void PrefetchFollowing(std::span<const std::uint8_t> names, std::span<const DirRecord> records, std::uint32_t record) {
+  if (record >= records.size()) return;
+  const std::uint32_t next = records[record].next_in_data_order;
+  if (next >= records.size()) return;
+  const DirRecord& r = records[next];
+  if (r.name_offset < names.size()) PrefetchForRead(names.data() + r.name_offset);
+  if (r.dir_offset < names.size()) PrefetchForRead(names.data() + r.dir_offset);
+  if (r.next_in_data_order < records.size()) PrefetchForRead(records.data() + r.next_in_data_order);
 }
 
 bool BuildEntryPath(std::uint32_t record, std::span<const std::uint8_t> names, std::span<const DirRecord> records,

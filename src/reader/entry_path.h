@@ -24,6 +24,12 @@ struct StoredPath {
   std::size_t length() const { return directory.size() + (has_directory ? 1 : 0) + name.size(); }
 };
 
+// Asks for the memory that the records after `record` in data order will
+// want: the next one's record (loaded now, asked for a step earlier), its
+// strings, and the record after it. The directory and the pool are in hash
+// order; a walk in data order would wait for each record and each string.
+void PrefetchFollowing(std::span<const std::uint8_t> names, std::span<const DirRecord> records, std::uint32_t record);
+
 // Rebuilds the paths of one directory. Entries that follow one another in
 // either order mostly share their directory string, so the last directory
 // is kept, already turned round, and reused while the offset stays the same.
@@ -43,11 +49,8 @@ class EntryPathBuilder {
   // Build. The spans point into the pool.
   bool Stored(std::uint32_t record, StoredPath& stored);
 
-  // Asks for the memory that the records after `record` in data order will
-  // want: the next one's strings, and the record after it. (The directory
-  // and the pool are in hash order; a walk in data order would wait for
-  // each record and each string.)
-  void PrefetchAhead(std::uint32_t record) const;
+  // PrefetchFollowing on this directory.
+  void PrefetchAhead(std::uint32_t record) const { PrefetchFollowing(names_, records_, record); }
 
  private:
   std::span<const std::uint8_t> names_;

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "format/prefetch.h"
+#include "reader/entry_path.h"
 #include "reader/normalized_path.h"
 #include "reader/pak_file_read.h"
 #include "reader/pak_find_entry.h"
@@ -27,20 +28,6 @@ void PrefetchIfInDataOrder(OpenPakfile& pak, const DirRecord& record, bool in_da
   pak.lock.unlock();
 }
 
-// Opens in data order come one after the other, but the records and the
-// pool are in hash order: each lookup would wait for the memory of a record
-// and of its strings. The record that follows is loaded now (asked for one
-// open ago, below) and its strings are asked for, and so is the record after.
-void PrefetchAhead(const OpenPakfile& pak, std::uint32_t next) {
-  const std::vector<DirRecord>& records = pak.records;
-  if (next >= records.size()) return;
-  const DirRecord& record = records[next];
-  if (record.name_offset < pak.names.size()) PrefetchForRead(pak.names.data() + record.name_offset);
-  if (record.dir_offset < pak.names.size()) PrefetchForRead(pak.names.data() + record.dir_offset);
-  if (next < pak.name_hashes.size()) PrefetchForRead(pak.name_hashes.data() + next);
-  if (record.next_in_data_order < records.size()) PrefetchForRead(records.data() + record.next_in_data_order);
-}
-
 }  // namespace
 
 PakFileHandle* PakFileOpen(std::string_view path) {
@@ -60,7 +47,14 @@ PakFileHandle* PakFileOpen(std::string_view path) {
   }
   handle->read_pos = 0;
   PrefetchIfInDataOrder(pak, record, in_data_order);
-  if (in_data_order) PrefetchAhead(pak, record.next_in_data_order);
+  // Opens in data order come one after the other, through a directory in
+  // hash order: the next lookup's memory is asked for now.
+  if (in_data_order) {
+    PrefetchFollowing(pak.names, pak.records, static_cast<std::uint32_t>(found.entry));
+    if (record.next_in_data_order < pak.name_hashes.size()) {
+      PrefetchForRead(pak.name_hashes.data() + record.next_in_data_order);
+    }
+  }
   return handle;
 }
 
