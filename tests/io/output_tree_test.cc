@@ -56,6 +56,30 @@ TEST(OutputTree, ManyDirectoriesInAnyOrderWithFewKeptOpen) {
   }
 }
 
+// A directory to be made ahead of files still to be created is refused
+// when one of its levels may be one of those files (names alike but for
+// case) or when keeping it open would close another; once made, it is
+// removed again back to a mark, and made once more when asked.
+TEST(OutputTree, DirectoriesMadeAheadAreCheckedAndRemovedBackToAMark) {
+  TempDir dir;
+  OutputTree tree(dir / "out", 4);
+  ASSERT_EQ(Put(tree, "keep/a"), OutputStatus::kOk);
+  const std::uint32_t pending[] = {FoldedNameHash("Clash")};
+  EXPECT_FALSE(tree.CanPlaceAhead("clash/x", pending));
+  EXPECT_FALSE(tree.CanPlaceAhead("new/CLASH/x", pending));
+  EXPECT_TRUE(tree.CanPlaceAhead("new/x", pending));
+  EXPECT_FALSE(tree.CanPlaceAhead("p/q/r/x", pending));  // five levels open, four kept
+  tree.ForgetMade();
+  OutputPlace place;
+  ASSERT_EQ(tree.Place("new/deeper/x", place), OutputStatus::kOk);
+  EXPECT_EQ(tree.MadeCount(), 2u);
+  tree.RemoveMadeSince(0);
+  EXPECT_FALSE(fs::exists(dir / "out/new"));
+  EXPECT_EQ(ReadFileBytes(dir / "out/keep/a"), "keep/a");
+  ASSERT_EQ(Put(tree, "new/deeper/again"), OutputStatus::kOk);
+  EXPECT_EQ(ReadFileBytes(dir / "out/new/deeper/again"), "new/deeper/again");
+}
+
 // The directory found last is tried first; once its slot has gone to
 // another directory (one kept open at a time here), a file for it must not
 // land in the newcomer, however alike their names.
