@@ -46,12 +46,13 @@ std::string NormalizeDestination(std::string_view dest) {
 
 bool IsUnsafeEntryPath(std::string_view path, PathStyle style) {
   if (style == PathStyle::kWindows && path.find(':') != std::string_view::npos) return true;
+  // One pass over the bytes (find_first_of with a set of two searches the
+  // set once for every byte of the path).
   std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find_first_of("\\/", start);
-    if (end == std::string_view::npos) end = path.size();
-    if (IsUnsafeComponent(path.substr(start, end - start), style)) return true;
-    start = end + 1;
+  for (std::size_t at = 0; at <= path.size(); ++at) {
+    if (at < path.size() && path[at] != '/' && path[at] != '\\') continue;
+    if (IsUnsafeComponent(path.substr(start, at - start), style)) return true;
+    start = at + 1;
   }
   return false;
 }
