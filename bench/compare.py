@@ -260,6 +260,59 @@ def bench_corpus(name, root, out, kestrum, rounds, phases, one_core):
     return "\n".join(report)
 
 
+# ---------------------------------------------------------------- floor
+
+def self_timed(cmd, cwd):
+    """Runs a command that prints the seconds of its timed part alone."""
+    proc = subprocess.run(["sh", "-c", cmd], cwd=cwd, capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise RuntimeError(f"`{cmd}` exited {proc.returncode}: {proc.stderr.strip()[:400]}")
+    return float(proc.stdout.split()[-1])
+
+
+def bench_floor(name, root, out, kestrum, floor, rounds):
+    src = corpus(root, name)
+    tree, lst = src / "tree", src / "files.txt"
+    warm(tree)
+    arch, made, dest = out / "archives", out / "made", out / "x"
+    for d in (arch, made, dest):
+        shutil.rmtree(d, ignore_errors=True)
+        d.mkdir(parents=True)
+    run(f"{kestrum} -- -a {lst} {arch}/k.pak", tree)
+    run(f"tar -cf {arch}/t.tar -T {lst}", tree)
+    jobs = {
+        "building": (tree, made, {
+            "floor": f"{floor} read {lst} {made}/f.bin",
+            "GNU tar": f"tar -cf {made}/t.tar -T {lst}",
+            "kestrum": f"{kestrum} -- -a {lst} {made}/k.pak",
+        }),
+        "unpacking": (out, dest, {
+            "floor": f"{floor} create {lst} {tree} {dest}",
+            "GNU tar": f"tar -xf {arch}/t.tar -C {dest}",
+            "kestrum": f"{kestrum} -- -x {arch}/k.pak {dest}",
+        }),
+    }
+    lines = [f"### {name}: the kernel's floor, one core", "",
+             "| job | floor s | GNU tar s | Kestrum s | floor / tar | Kestrum / tar | Kestrum / floor |",
+             "|---|---:|---:|---:|---:|---:|---:|"]
+    for job, (cwd, target, tools) in jobs.items():
+        times = {t: [] for t in tools}
+        for _ in range(rounds):
+            for tool, cmd in tools.items():
+                shutil.rmtree(target, ignore_errors=True)
+                target.mkdir()
+                time.sleep(SETTLE_SECONDS)
+                pinned_cmd = f"taskset -c 0 sh -c {shlex.quote(cmd)}"
+                times[tool].append(self_timed(pinned_cmd, cwd) if tool == "floor" else run(pinned_cmd, cwd)[0])
+        m = {t: statistics.median(v) for t, v in times.items()}
+        lines.append(f"| {job} | {m['floor']:.3f} | {m['GNU tar']:.3f} | {m['kestrum']:.3f} | "
+                     f"{m['floor'] / m['GNU tar']:.2f} | {m['kestrum'] / m['GNU tar']:.2f} | "
+                     f"{m['kestrum'] / m['floor']:.2f} |")
+    for d in (arch, made, dest):
+        shutil.rmtree(d, ignore_errors=True)
+    return "\n".join(lines + [""])
+
+
 # ---------------------------------------------------------------- system calls
 
 def strace_calls(cmd, cwd, out):
@@ -624,7 +677,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--only", nargs="*", default=list(CORPORA), choices=list(CORPORA))
     ap.add_argument("--phases", nargs="*", default=["build", "list", "extract"],
-                    choices=["build", "list", "extract", "syscalls", "load", "mount"])
+                    choices=["build", "list", "extract", "syscalls", "floor", "load", "mount"])
     ap.add_argument("--one-core", action="store_true", help="also time building and extraction on one core")
     ap.add_argument("--bench-dir", default=str(ROOT / "build-release/bench"), help="where the load benchmarks are")
     ap.add_argument("--mounter", default=str(ROOT / "build-release/src/mount/kestrum-mount"),
@@ -636,10 +689,15 @@ def main():
     out.mkdir(parents=True, exist_ok=True)
     parts = [f"## Kestrum against the alternatives ({time.strftime('%Y-%m-%d %H:%M')}, {os.cpu_count()} cores, "
              f"medians of {args.rounds} alternating runs)", ""]
-    tool_phases = [p for p in args.phases if p not in ("load", "mount")]
+    tool_phases = [p for p in args.phases if p not in ("floor", "load", "mount")]
     for name in args.only if tool_phases else []:
         log(f"== {name}")
         parts.append(bench_corpus(name, root, out, args.kestrum, args.rounds, tool_phases, args.one_core))
+    if "floor" in args.phases:
+        for name in args.only:
+            log(f"== {name}: floor")
+            parts.append(bench_floor(name, root, out, args.kestrum, Path(args.bench_dir) / "kestrum_floor_bench",
+                                     args.rounds))
     if "load" in args.phases:
         log("== asset loading")
         parts.append(bench_load(root, args.kestrum, Path(args.bench_dir), args.rounds, args.only))
