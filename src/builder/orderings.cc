@@ -24,8 +24,20 @@ int CompareSplit(const PackEntry& a, const PackEntry& b) {
 }
 
 void SortHashOrder(const EntryTable& table, std::span<std::uint32_t> indices) {
-  std::sort(indices.begin(), indices.end(),
-            [&table](std::uint32_t x, std::uint32_t y) { return CompareHashOrder(table[x], table[y]) < 0; });
+  // Most entries differ in their hash: sorted first as keys of hash and
+  // index, which compare without reaching into the table, then each run of
+  // one hash by the names.
+  std::vector<std::uint64_t> keys(indices.size());
+  for (std::size_t i = 0; i < indices.size(); ++i) keys[i] = std::uint64_t{table[indices[i]].hash} << 32 | indices[i];
+  std::sort(keys.begin(), keys.end());
+  for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<std::uint32_t>(keys[i]);
+  const auto by_name = [&table](std::uint32_t x, std::uint32_t y) { return CompareHashOrder(table[x], table[y]) < 0; };
+  for (std::size_t begin = 0; begin < keys.size();) {
+    std::size_t end = begin + 1;
+    while (end < keys.size() && keys[end] >> 32 == keys[begin] >> 32) ++end;
+    if (end - begin > 1) std::sort(indices.begin() + begin, indices.begin() + end, by_name);
+    begin = end;
+  }
 }
 
 void SortSplitOrder(const EntryTable& table, std::span<std::uint32_t> indices) {

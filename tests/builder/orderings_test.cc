@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "builder/list_file.h"
 #include "support/list_text.h"
@@ -56,6 +58,34 @@ TEST_F(Orders, CopiesOfAPathEndUpNextToEachOther) {
   const auto first = std::find(sorted.begin(), sorted.end(), "dup") - sorted.begin();
   EXPECT_EQ(sorted[first + 1], "dup");
   EXPECT_EQ(sorted[first + 2], "dup");
+}
+
+TEST_F(Orders, ManyNamesSharingHashesComeOutInHashOrder) {
+  // 20,000 short random names, some listed twice: a few thousand share a
+  // hash with another name.
+  std::string lines;
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  std::vector<std::string> names;
+  for (int i = 0; i < 20000; ++i) {
+    std::string name;
+    for (std::uint32_t n = 2 + next() % 5; n > 0; --n) name.push_back(static_cast<char>('0' + next() % 64));
+    names.push_back(next() % 10 == 0 && !names.empty() ? names[next() % names.size()] : name);
+    lines += names.back() + "\n";
+  }
+  Load(lines);
+  ASSERT_EQ(table_.size(), names.size());
+  std::vector<std::uint32_t> idx(table_.size());
+  for (std::uint32_t i = 0; i < idx.size(); ++i) idx[i] = i;
+  SortHashOrder(table_, idx);
+  std::size_t shared_hashes = 0;
+  for (std::size_t i = 1; i < idx.size(); ++i) {
+    ASSERT_LE(CompareHashOrder(table_[idx[i - 1]], table_[idx[i]]), 0) << i;
+    shared_hashes += table_[idx[i - 1]].hash == table_[idx[i]].hash;
+  }
+  EXPECT_GT(shared_hashes, 1000u);
+  std::sort(idx.begin(), idx.end());
+  for (std::uint32_t i = 0; i < idx.size(); ++i) ASSERT_EQ(idx[i], i);
 }
 
 }  // namespace
