@@ -1,6 +1,7 @@
 #include "builder/pack_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <optional>
 #include <string>
@@ -41,9 +42,9 @@ const char* Shown(const PackEntry& e, std::string& scratch) {
 constexpr std::size_t kCheckChunk = 64;
 
 // The paths of one chunk of list lines, as this system opens them, in
-// `paths`. (Held by the caller, not in thread-local storage: MinGW's
-// thread-local objects with destructors can be freed twice when a worker
-// thread ends.)
+// `paths`. (Held by the caller, one set per worker, not in thread-local
+// storage: MinGW's thread-local objects with destructors can be freed twice
+// when a worker thread ends.)
 std::span<const std::string> ChunkPaths(const EntryTable& table, std::size_t begin, std::size_t end,
                                         std::vector<std::string>& paths) {
   if (paths.size() < kCheckChunk) paths.resize(kCheckChunk);
@@ -70,12 +71,15 @@ bool AcceptEntries(EntryTable& table, PackPlan& plan, std::FILE* out) {
   plan.inputs = std::make_unique<InputFiles>(table.size(), kCheckChunk);
   std::vector<InputCheck> checked(table.size());
   const std::size_t chunks = (table.size() + kCheckChunk - 1) / kCheckChunk;
+  // Each worker's paths, kept from chunk to chunk so that no path is
+  // allocated once their strings have grown.
+  std::array<std::vector<std::string>, ParallelChunks::kWorkers> paths;
   ParallelChunks opener(chunks, chunks);
-  opener.Start([&](std::size_t chunk) {
+  opener.Start([&](std::size_t chunk, std::size_t worker) {
     const std::size_t begin = chunk * kCheckChunk;
     const std::size_t end = std::min(table.size(), begin + kCheckChunk);
-    std::vector<std::string> paths;
-    plan.inputs->Check(begin, ChunkPaths(table, begin, end, paths), std::span(checked).subspan(begin, end - begin));
+    plan.inputs->Check(begin, ChunkPaths(table, begin, end, paths[worker]),
+                       std::span(checked).subspan(begin, end - begin));
   });
   std::uint64_t total = 0;
   std::string shown;
@@ -182,7 +186,7 @@ class DataCopy {
     windows_.assign(std::min<std::uint64_t>(kWindows, window_count),
                     std::vector<std::uint8_t>(std::min(kWindowSize, data_size)));
     copier_.Allow(Allowance());
-    copier_.Start([this](std::size_t c) { outcomes_[c] = ReadChunk(c); });
+    copier_.Start([this](std::size_t c, std::size_t worker) { outcomes_[c] = ReadChunk(c, scratch_[worker]); });
   }
 
   // Writes the data area at the output's position. Prints what copying one
@@ -199,13 +203,19 @@ class DataCopy {
     return allowed;
   }
 
-  CopyOutcome ReadChunk(std::size_t c);
+  // A worker's pieces and paths, kept from chunk to chunk.
+  struct Scratch {
+    std::vector<InputPiece> pieces;
+    std::vector<std::string> paths;
+  };
+  CopyOutcome ReadChunk(std::size_t c, Scratch& scratch);
 
   const EntryTable& table_;
   PackPlan& plan_;
   const std::vector<CopyChunk> chunks_;
   std::vector<std::vector<std::uint8_t>> windows_;
   std::vector<CopyOutcome> outcomes_;
+  std::array<Scratch, ParallelChunks::kWorkers> scratch_;
   std::uint64_t written_ = 0;  // windows written out; the consuming thread's alone
   ParallelChunks copier_;      // last: stopped before anything it uses goes
 };
@@ -213,16 +223,17 @@ class DataCopy {
 // Reads the chunk's part of each of its files into its window, masked where
 // asked, stopping at the first file that changed or could not be read. A
 // file that goes on past the chunk stays open for the chunks after it.
-CopyOutcome DataCopy::ReadChunk(std::size_t c) {
+CopyOutcome DataCopy::ReadChunk(std::size_t c, Scratch& scratch) {
   const CopyChunk& chunk = chunks_[c];
   // A chunk of empty files may lie past the last window.
   const std::span<std::uint8_t> window =
       chunk.end > chunk.begin ? std::span(windows_[chunk.window() % kWindows]) : std::span<std::uint8_t>();
   const std::uint64_t window_begin = chunk.window() * kWindowSize;
-  // Per chunk rather than thread-local (see ChunkPaths).
-  std::vector<InputPiece> pieces;
-  pieces.reserve(chunk.files);
-  std::vector<std::string> paths(chunk.files);
+  // Per worker rather than thread-local (see ChunkPaths).
+  std::vector<InputPiece>& pieces = scratch.pieces;
+  pieces.clear();
+  std::vector<std::string>& paths = scratch.paths;
+  if (paths.size() < chunk.files) paths.resize(chunk.files);
   for (std::size_t k = chunk.first; k < chunk.first + chunk.files; ++k) {
     const std::uint32_t entry = plan_.accepted[k];
     const PackEntry& e = table_[entry];

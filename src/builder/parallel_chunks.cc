@@ -44,7 +44,7 @@ void ParallelChunks::Await(std::size_t chunk) {
   // for ever.
   allowed_ = std::max(allowed_, chunk + 1);
   while (!done_[chunk] && !error_) {
-    if (!RunNext(lock)) finished_.wait(lock);
+    if (!RunNext(lock, 0)) finished_.wait(lock);
   }
   if (error_) std::rethrow_exception(error_);
 }
@@ -54,13 +54,13 @@ void ParallelChunks::WaitDone(std::size_t chunk) {
   finished_.wait(lock, [&] { return done_[chunk]; });
 }
 
-bool ParallelChunks::RunNext(std::unique_lock<std::mutex>& lock) {
+bool ParallelChunks::RunNext(std::unique_lock<std::mutex>& lock, std::size_t worker) {
   if (stopping_ || next_ >= std::min(count_, allowed_)) return false;
   const std::size_t chunk = next_++;
   lock.unlock();
   std::exception_ptr error;
   try {
-    work_(chunk);
+    work_(chunk, worker);
   } catch (...) {
     error = std::current_exception();
   }
@@ -77,7 +77,7 @@ bool ParallelChunks::RunNext(std::unique_lock<std::mutex>& lock) {
 void ParallelChunks::HelperLoop() {
   std::unique_lock lock(mutex_);
   while (!stopping_ && next_ < count_) {
-    if (!RunNext(lock)) handed_out_.wait(lock);
+    if (!RunNext(lock, 1)) handed_out_.wait(lock);
   }
 }
 

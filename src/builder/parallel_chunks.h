@@ -17,7 +17,10 @@ namespace kestrum {
 
 class ParallelChunks {
  public:
-  using Work = std::function<void(std::size_t chunk)>;
+  // At most this many chunks run at once, each on one worker: 0 is the
+  // consumer, 1 the helper. A work may keep scratch space per worker.
+  static constexpr std::size_t kWorkers = 2;
+  using Work = std::function<void(std::size_t chunk, std::size_t worker)>;
 
   // Chunks [0, count) are to be run, but only ever those below the
   // allowance (see Allow), which starts at `allowed`.
@@ -50,7 +53,7 @@ class ParallelChunks {
  private:
   // Hands out and runs the next chunk if one may be handed out; false when
   // none may. Called and returns with the lock held.
-  bool RunNext(std::unique_lock<std::mutex>& lock);
+  bool RunNext(std::unique_lock<std::mutex>& lock, std::size_t worker);
   void HelperLoop();
 
   const std::size_t count_;

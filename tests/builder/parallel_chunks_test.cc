@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
@@ -13,15 +14,21 @@ namespace {
 
 void Pause() { std::this_thread::sleep_for(std::chrono::microseconds(200)); }
 
-TEST(ParallelChunks, EveryChunkRunsOnceAndAwaitSeesWhatItWrote) {
+TEST(ParallelChunks, EveryChunkRunsOnceOnAWorkerOfItsOwnAndAwaitSeesWhatItWrote) {
   constexpr std::size_t kCount = 2000;
   std::vector<std::size_t> values(kCount);  // plain memory: Await must order it
   std::vector<std::atomic<int>> runs(kCount);
+  // Chunks running at once never share a worker (whose scratch they use).
+  std::array<std::atomic<int>, ParallelChunks::kWorkers> busy{};
   {
     ParallelChunks chunks(kCount, kCount);
-    chunks.Start([&](std::size_t c) {
+    chunks.Start([&](std::size_t c, std::size_t worker) {
+      ASSERT_LT(worker, ParallelChunks::kWorkers);
+      EXPECT_EQ(busy[worker].exchange(1), 0) << "chunk " << c;
       values[c] = c * c + 1;
       runs[c].fetch_add(1);
+      if (c % 10 == 0) Pause();
+      busy[worker].store(0);
     });
     for (std::size_t c = 0; c < kCount; ++c) {
       chunks.Await(c);
@@ -36,7 +43,7 @@ TEST(ParallelChunks, AllowanceBoundsHowFarChunksRunAhead) {
   constexpr std::size_t kAhead = 3;
   std::atomic<std::size_t> highest{0};
   ParallelChunks chunks(kCount, kAhead);
-  chunks.Start([&](std::size_t c) {
+  chunks.Start([&](std::size_t c, std::size_t /*worker*/) {
     std::size_t seen = highest.load();
     while (seen < c && !highest.compare_exchange_weak(seen, c)) {
     }
@@ -55,7 +62,7 @@ TEST(ParallelChunks, WaitDoneInsideAChunkSeesTheEarlierChunk) {
   std::vector<std::size_t> values(kCount);
   std::vector<std::size_t> copied(kCount);
   ParallelChunks chunks(kCount, kCount);
-  chunks.Start([&](std::size_t c) {
+  chunks.Start([&](std::size_t c, std::size_t /*worker*/) {
     if (c % 2 == 0) {
       Pause();
       values[c] = c + 7;
@@ -76,7 +83,7 @@ TEST(ParallelChunks, AnExceptionComesOutOfAwaitAndStopsTheRest) {
   std::size_t awaited = 0;
   {
     ParallelChunks chunks(kCount, 50);
-    chunks.Start([&](std::size_t c) {
+    chunks.Start([&](std::size_t c, std::size_t /*worker*/) {
       runs.fetch_add(1);
       if (c == 20) throw std::runtime_error("chunk 20");
     });
