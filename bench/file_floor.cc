@@ -22,23 +22,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "bench/list_paths.h"
 
 namespace {
 
 constexpr std::size_t kWrite = std::size_t{1} << 20;
-
-std::vector<std::string> ReadList(const char* path) {
-  std::vector<std::string> names;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) names.push_back(line);
-  }
-  return names;
-}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -60,7 +51,7 @@ void MakeParents(int root, std::string path) {
 }
 
 int Create(const char* list, const char* tree, const char* dest) {
-  const std::vector<std::string> names = ReadList(list);
+  const std::vector<std::string> names = kestrum::bench::ReadListPaths(list);
   std::vector<std::size_t> sizes(names.size());
   std::size_t largest = 0;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -95,7 +86,7 @@ int Create(const char* list, const char* tree, const char* dest) {
 }
 
 int Read(const char* list, const char* output) {
-  const std::vector<std::string> names = ReadList(list);
+  const std::vector<std::string> names = kestrum::bench::ReadListPaths(list);
   std::vector<char> window(kWrite);
   const auto start = std::chrono::steady_clock::now();
   const int out = ::open(output, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -20,11 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "bench/list_paths.h"
 
 namespace kestrum::bench {
 
@@ -43,11 +44,7 @@ inline LoadRun ParseLoadArguments(int argc, char** argv, const char* route_usage
     std::exit(2);
   }
   LoadRun run;
-  std::ifstream list(argv[1]);
-  for (std::string line; std::getline(list, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) run.paths.push_back(line);
-  }
+  run.paths = ReadListPaths(argv[1]);
   if (std::strcmp(argv[2], "random") == 0) {
     std::mt19937_64 shuffle(12345);
     std::shuffle(run.paths.begin(), run.paths.end(), shuffle);

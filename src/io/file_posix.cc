@@ -199,8 +199,9 @@ constexpr long kTmpfsMagic = 0x01021994;
 // `length` bytes. Such a file system has nothing to reserve short of the
 // pages themselves: reserving them ahead of a 400 MB pakfile held the build
 // up for a tenth of a second, its readers waiting for the writer, and cost
-// more in all than allocating each page as it is written. There the free space is asked instead (a volume
-// without a size limit always has room). Nothing when the file is elsewhere.
+// more in all than allocating each page as it is written. There the free
+// space is asked instead (a volume without a size limit always has room).
+// Nothing when the file is elsewhere.
 std::optional<bool> RoomInMemory(int fd, std::uint64_t length) {
   struct statfs fs;
   if (::fstatfs(fd, &fs) != 0 || fs.f_type != kTmpfsMagic) return std::nullopt;
